@@ -1,0 +1,87 @@
+#pragma once
+
+#include "input/CandidateWindow.h"
+#include "input/TextClient.h"
+
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace tellwire {
+
+class AppShell;
+class DesktopState;
+
+// The input controller of one client input session: tracks its focus, delivers
+// dictated text into the client and (with the pinyin keyboard) composes text.
+// Everything runs on the main thread.
+class VoiceInputController : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qsizetype kQueueLimit = 30;
+
+    // state: the model the controller reports focus to; shell: the application's
+    // windows (may be null); makeCandidateWindow: may be empty or yield nothing.
+    explicit VoiceInputController(DesktopState& state, AppShell* shell = nullptr,
+                                  CandidateWindowFactory makeCandidateWindow = {},
+                                  QObject* parent = nullptr);
+    ~VoiceInputController() override;
+
+    // The client of this session, or none; the host owns it.
+    TextClient* client() const { return client_; }
+    void setClient(TextClient* client) { client_ = client; }
+
+    const QUuid& identity() const { return identity_; }
+    const QUuid& focusEpoch() const { return focusEpoch_; }
+
+    // Focus gained / lost, and the client's request to finish provisional text.
+    void activateServer();
+    void deactivateServer();
+    void commitComposition();
+
+    // The one entry for dictated text: interim text becomes marked text, final
+    // text is inserted; held back while a composition is open.
+    void voice(const QString& text, bool final, const QString& id);
+    // Inserts the finals held back during a composition (only while active).
+    void flush();
+    // Takes interim voice text off the screen and forgets its utterance.
+    void abandonVoice();
+    void clearMarked();
+
+    // Commits the candidate at index, or the raw letters when there is none,
+    // and closes the composition.
+    void commitPinyin(qsizetype index = 0);
+
+    const QString& pinyin() const { return pinyin_; }
+    const QStringList& choices() const { return choices_; }
+    const std::optional<QString>& voiceID() const { return voiceID_; }
+    const QSet<QString>& discarded() const { return discarded_; }
+    const std::vector<std::pair<QString, QString>>& queued() const { return queued_; }
+    CandidateWindow* candidatePanel() const { return candidatePanel_.get(); }
+
+protected:
+    DesktopState& state_;
+    AppShell* shell_;
+    CandidateWindowFactory makeCandidateWindow_;
+    TextClient* client_ = nullptr;
+
+    const QUuid identity_ = QUuid::createUuid();
+    QUuid focusEpoch_ = QUuid::createUuid();
+    QString pinyin_;
+    QStringList choices_;
+    std::optional<QString> voiceID_;
+    QSet<QString> discarded_;
+    std::vector<std::pair<QString, QString>> queued_; // (utterance, text), oldest first
+    std::unique_ptr<CandidateWindow> candidatePanel_;
+
+    void hideCandidates();
+};
+
+} // namespace tellwire

@@ -13,4 +13,9 @@ void MemoryDefaults::setString(const QString& key, const QString& value)
     emit changed(key);
 }
 
+bool MemoryDefaults::contains(const QString& key) const
+{
+    return values_.contains(key);
+}
+
 } // namespace tellwire

@@ -16,6 +16,8 @@ public:
     // The stored string, or the empty text when the key is not set.
     virtual QString string(const QString& key) const = 0;
     virtual void setString(const QString& key, const QString& value) = 0;
+    // Whether the key holds a value, the empty text included.
+    virtual bool contains(const QString& key) const { return !string(key).isEmpty(); }
 
 signals:
     void changed(const QString& key);
@@ -29,6 +31,7 @@ public:
 
     QString string(const QString& key) const override;
     void setString(const QString& key, const QString& value) override;
+    bool contains(const QString& key) const override;
 
 private:
     QHash<QString, QString> values_;

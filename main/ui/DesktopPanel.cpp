@@ -1,0 +1,166 @@
+#include "ui/DesktopPanel.h"
+
+#include "input/VoiceInputController.h"
+#include "relay/DesktopState.h"
+#include "ui/StatusDot.h"
+#include "ui/Theme.h"
+#include "ui/WindowStyle.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStringList>
+#include <QTextBlockFormat>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+namespace tellwire {
+
+DesktopPanel::DesktopPanel(DesktopState& state, QWidget* parent)
+    : QWidget(parent)
+    , state_(state)
+    , appearance_(state.defaults())
+    , dot_(new StatusDot(this))
+    , status_(new QLabel(this))
+    , mode_(new QLabel(this))
+    , transcript_(new QTextEdit(this))
+    , hint_(new QLabel(QStringLiteral("点击输入框后，文字将在光标处输入"), this))
+    , copy_(new QPushButton(QStringLiteral("复制文字"), this))
+    , pause_(new QPushButton(this))
+{
+    setObjectName(QStringLiteral("desktopPanel"));
+    setAttribute(Qt::WA_StyledBackground);
+    mode_->setObjectName(QStringLiteral("panelMode"));
+    hint_->setObjectName(QStringLiteral("panelHint"));
+    transcript_->setObjectName(QStringLiteral("panelTranscript"));
+    copy_->setObjectName(QStringLiteral("panelCopy"));
+    pause_->setObjectName(QStringLiteral("panelPause"));
+
+    // The panel never takes the keyboard from the application being typed into.
+    for (QWidget* control : {static_cast<QWidget*>(copy_), static_cast<QWidget*>(pause_)})
+        control->setFocusPolicy(Qt::NoFocus);
+    copy_->setCursor(Qt::PointingHandCursor);
+    pause_->setCursor(Qt::PointingHandCursor);
+
+    status_->setTextFormat(Qt::PlainText);
+    hint_->setFont(WindowStyle::captionFont(font()));
+
+    transcript_->setReadOnly(true);
+    transcript_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    transcript_->setAttribute(Qt::WA_InputMethodEnabled, false);
+    transcript_->setFocusPolicy(Qt::NoFocus);
+    transcript_->setAcceptRichText(false);
+    transcript_->setMinimumHeight(kTranscriptMinimumHeight);
+    transcript_->setFont(WindowStyle::titleFont(font()));
+    transcript_->setFrameShape(QFrame::NoFrame);
+    transcript_->setLineWrapMode(QTextEdit::WidgetWidth);
+    transcript_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+
+    auto* statusRow = new QHBoxLayout;
+    statusRow->addWidget(dot_, 0, Qt::AlignVCenter);
+    statusRow->addWidget(status_);
+    statusRow->addStretch(1);
+    statusRow->addWidget(mode_);
+
+    auto* controlRow = new QHBoxLayout;
+    controlRow->addWidget(hint_);
+    controlRow->addStretch(1);
+    controlRow->addWidget(copy_);
+    controlRow->addWidget(pause_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+    layout->setSpacing(kRowSpacing);
+    layout->addLayout(statusRow);
+    layout->addWidget(transcript_, 1);
+    layout->addLayout(controlRow);
+
+    connect(copy_, &QPushButton::clicked, this, [this] { state_.copyAll(); });
+    connect(pause_, &QPushButton::clicked, this, &DesktopPanel::togglePause);
+    connect(&state_, &DesktopState::statusChanged, this, &DesktopPanel::renderStatus);
+    connect(&state_, &DesktopState::chineseChanged, this, &DesktopPanel::renderMode);
+    connect(&state_, &DesktopState::historyChanged, this, &DesktopPanel::renderHistory);
+    connect(&state_, &DesktopState::pausedChanged, this, &DesktopPanel::renderPaused);
+    connect(&appearance_, &Appearance::accentChanged, this, &DesktopPanel::renderAppearance);
+    connect(&appearance_, &Appearance::appearanceChanged, this, &DesktopPanel::renderAppearance);
+
+    renderStatus();
+    renderMode();
+    renderHistory();
+    renderPaused();
+    renderAppearance();
+}
+
+QString DesktopPanel::transcriptText() const
+{
+    QStringList lines;
+    const QList<Transcript>& history = state_.history();
+    for (auto it = history.crbegin(); it != history.crend(); ++it) {
+        if (it->text)
+            lines.append(*it->text);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void DesktopPanel::renderStatus()
+{
+    status_->setText(state_.status());
+}
+
+void DesktopPanel::renderMode()
+{
+    mode_->setText(state_.chinese() ? QStringLiteral("中") : QStringLiteral("EN"));
+}
+
+void DesktopPanel::renderHistory()
+{
+    // Rebuilt in full; the reader's scroll position is kept.
+    QScrollBar* bar = transcript_->verticalScrollBar();
+    const int position = bar->value();
+    transcript_->setPlainText(transcriptText());
+    QTextCursor cursor(transcript_->document());
+    cursor.select(QTextCursor::Document);
+    QTextBlockFormat spacing;
+    spacing.setLineHeight(kLineSpacing, QTextBlockFormat::LineDistanceHeight);
+    cursor.mergeBlockFormat(spacing);
+    bar->setValue(position);
+}
+
+void DesktopPanel::renderPaused()
+{
+    pause_->setText(state_.paused() ? QStringLiteral("恢复接收") : QStringLiteral("暂停接收"));
+}
+
+void DesktopPanel::renderAppearance()
+{
+    const Theme theme = Theme::forScheme(appearance_.scheme(), QApplication::palette());
+    const QColor accent = toQColor(appearance_.accentColor());
+    applyingTheme_ = true;
+    setPalette(theme.palette(accent));
+    setStyleSheet(WindowStyle::panel(theme, accent));
+    applyingTheme_ = false;
+    dot_->setColor(accent);
+}
+
+void DesktopPanel::changeEvent(QEvent* event)
+{
+    // The desktop switched between light and dark while we follow it.
+    if (!applyingTheme_ && appearance_.scheme() == Appearance::Scheme::System
+        && (event->type() == QEvent::ApplicationPaletteChange
+            || event->type() == QEvent::ThemeChange))
+        renderAppearance();
+    QWidget::changeEvent(event);
+}
+
+void DesktopPanel::togglePause()
+{
+    state_.setPaused(!state_.paused());
+    if (VoiceInputController* controller = state_.active())
+        controller->abandonVoice();
+}
+
+} // namespace tellwire

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "ui/Appearance.h"
+
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollArea;
+
+namespace tellwire {
+
+class AppearanceSettings;
+class DesktopState;
+
+// The settings window's content: phone sign-in, the connection, appearance,
+// the way to the desktop's input method settings and the red error line.
+// The phone number and the code live only here, for as long as the window.
+class DesktopSettings : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr qsizetype kCodeLength = 6;
+
+    explicit DesktopSettings(DesktopState& state, QWidget* parent = nullptr);
+
+    // The host of the relay's built-in origin, shown next to "线上服务".
+    static QString serviceHost();
+
+    QLineEdit* phoneField() const { return phone_; }
+    QLineEdit* codeField() const { return code_; }
+    QPushButton* requestCodeButton() const { return requestCode_; }
+    QPushButton* loginButton() const { return login_; }
+    QLabel* hostLabel() const { return host_; }
+    QLabel* statusLabel() const { return status_; }
+    AppearanceSettings* appearanceSettings() const { return appearanceSettings_; }
+    QPushButton* keyboardSettingsButton() const { return keyboardSettings_; }
+    QPushButton* clearHistoryButton() const { return clearHistory_; }
+    QLabel* errorLabel() const { return error_; }
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void renderStatus();
+    void renderError();
+    void renderLoginEnabled();
+    void renderAppearance();
+    void requestCode();
+    void signIn();
+
+    DesktopState& state_;
+    Appearance appearance_;
+    QScrollArea* scroll_;
+    QLineEdit* phone_;
+    QLineEdit* code_;
+    QPushButton* requestCode_;
+    QPushButton* login_;
+    QLabel* host_;
+    QLabel* status_;
+    AppearanceSettings* appearanceSettings_;
+    QPushButton* keyboardSettings_;
+    QPushButton* clearHistory_;
+    QLabel* error_;
+    bool applyingTheme_ = false;
+};
+
+} // namespace tellwire

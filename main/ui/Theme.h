@@ -1,0 +1,38 @@
+#pragma once
+
+#include "ui/Appearance.h"
+#include "ui/HexColor.h"
+
+#include <QColor>
+#include <QPalette>
+
+namespace tellwire {
+
+// The colours of one scheme as the windows paint them.
+struct Theme {
+    bool dark = false;
+    QColor window;        // window background
+    QColor surface;       // grouped rows and the transcript area
+    QColor text;          // primary foreground
+    QColor secondaryText; // dimmed foreground
+    QColor separator;     // hairlines between rows
+    QColor field;         // text field background
+    QColor control;       // plain button background
+    QColor controlBorder;
+    QColor focus;         // focus ring and selection outside the panel
+    QColor error;
+
+    // "System" follows the lightness of the desktop's palette.
+    static Theme forScheme(Appearance::Scheme scheme, const QPalette& desktop);
+    static Theme lightScheme();
+    static Theme darkScheme();
+
+    // A palette for the widgets drawn by the style (pickers, scroll bars).
+    QPalette palette(const QColor& highlight) const;
+};
+
+QColor toQColor(const HexColor& color);
+// Black or white, whichever reads better on background.
+QColor readableOn(const QColor& background);
+
+} // namespace tellwire

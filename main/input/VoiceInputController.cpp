@@ -1,17 +1,57 @@
 #include "input/VoiceInputController.h"
 
+#include "input/Pinyin.h"
 #include "relay/DesktopState.h"
 #include "ui/AppShell.h"
 
+#include <limits>
+
 namespace tellwire {
+
+namespace {
+
+QString dictionaryMissingMessage()
+{
+    return QStringLiteral("拼音词库缺失，请重新安装完整客户端");
+}
+
+// A key that composes: one lowercase letter or the syllable separator.
+bool isPinyinLetter(const QString& key)
+{
+    return key.size() == 1 && ((key.front() >= u'a' && key.front() <= u'z') || key.front() == u'\'');
+}
+
+// The key text read as a decimal whole number (an optional sign, then ASCII digits).
+std::optional<qint64> wholeNumber(const QString& text)
+{
+    qsizetype i = 0;
+    bool negative = false;
+    if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-')) {
+        negative = text.front() == u'-';
+        i = 1;
+    }
+    if (i == text.size())
+        return std::nullopt;
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < u'0' || c > u'9' || value > (std::numeric_limits<qint64>::max() - 9) / 10)
+            return std::nullopt;
+        value = value * 10 + (c - u'0');
+    }
+    return negative ? -value : value;
+}
+
+} // namespace
 
 VoiceInputController::VoiceInputController(DesktopState& state, AppShell* shell,
                                            CandidateWindowFactory makeCandidateWindow,
-                                           QObject* parent)
+                                           QObject* parent, const Pinyin* dictionary)
     : QObject(parent)
     , state_(state)
     , shell_(shell)
     , makeCandidateWindow_(std::move(makeCandidateWindow))
+    , dictionary_(dictionary)
 {
 }
 
@@ -92,6 +132,124 @@ void VoiceInputController::clearMarked()
 {
     if (client_)
         client_->setMarkedText(QString(), TextRange{0, 0}, kNoReplacement);
+}
+
+const Pinyin& VoiceInputController::dictionary() const
+{
+    // The shared dictionary loads on first use, inside the key that needs it.
+    if (!dictionary_)
+        dictionary_ = &Pinyin::shared();
+    return *dictionary_;
+}
+
+// A key typed over interim voice text ends that utterance for good.
+void VoiceInputController::interruptVoice()
+{
+    if (voiceID_)
+        discarded_.insert(*voiceID_);
+    abandonVoice();
+}
+
+bool VoiceInputController::handle(const KeyEvent* event)
+{
+    if (!event || !event->keyDown)
+        return false;
+    const std::uint64_t flags = event->modifierFlags;
+    if (flags & (KeyEvent::kCommand | KeyEvent::kControl)) {
+        // Shortcuts belong to the application; a composition stays open.
+        interruptVoice();
+        return false;
+    }
+    if (event->keyCode == KeyEvent::kSpace && (flags & KeyEvent::kShift)) {
+        commitPinyin(0);
+        state_.setChinese(!state_.chinese());
+        return true;
+    }
+    interruptVoice();
+    if (!state_.chinese())
+        return false;
+    if (!dictionary().ready()) {
+        state_.setError(dictionaryMissingMessage());
+        return false;
+    }
+
+    const QString key = event->characters.value_or(QString()).toLower();
+    if (event->keyCode == KeyEvent::kEscape) {
+        pinyin_.clear();
+        choices_.clear();
+        clearMarked();
+        hideCandidates();
+        queued_.clear();
+        return true;
+    }
+    if (event->keyCode == KeyEvent::kDelete && !pinyin_.isEmpty()) {
+        pinyin_.chop(1);
+        updatePinyin();
+        return true;
+    }
+    if (!pinyin_.isEmpty()) {
+        if (event->keyCode == KeyEvent::kSpace || event->keyCode == KeyEvent::kReturn) {
+            commitPinyin(0);
+            flush();
+            return true;
+        }
+        if (const auto number = wholeNumber(key); number && *number >= 1 && *number <= choices_.size()) {
+            commitPinyin(qsizetype(*number - 1));
+            flush();
+            return true;
+        }
+        switch (event->keyCode) {
+        case KeyEvent::kLeft:
+        case KeyEvent::kRight:
+        case KeyEvent::kDown:
+        case KeyEvent::kUp:
+            // Committed first, so the arrow moves the caret past the new text.
+            commitPinyin(0);
+            flush();
+            return false;
+        default:
+            break;
+        }
+    }
+    if (isPinyinLetter(key)) {
+        if (pinyin_.size() < kLongestComposition) {
+            pinyin_ += key;
+            updatePinyin();
+        }
+        return true;
+    }
+    if (!pinyin_.isEmpty()) {
+        commitPinyin(0);
+        flush();
+    }
+    return false;
+}
+
+void VoiceInputController::updatePinyin()
+{
+    choices_ = pinyin_.isEmpty() ? QStringList() : dictionary().candidates(pinyin_);
+    if (client_)
+        client_->setMarkedText(pinyin_, TextRange{pinyin_.size(), 0}, kNoReplacement);
+    if (pinyin_.isEmpty()) {
+        hideCandidates();
+        flush();
+    } else if (candidatePanel_) {
+        // Shown even with no candidates, so the user sees the search came up empty.
+        candidatePanel_->update();
+        candidatePanel_->show();
+    }
+}
+
+void VoiceInputController::candidateSelected(const std::optional<QString>& text)
+{
+    if (!text)
+        return;
+    if (client_)
+        client_->insertText(*text, kNoReplacement);
+    pinyin_.clear();
+    choices_.clear();
+    hideCandidates();
+    flush();
 }
 
 void VoiceInputController::commitPinyin(qsizetype index)

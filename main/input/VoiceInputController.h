@@ -1,6 +1,7 @@
 #pragma once
 
 #include "input/CandidateWindow.h"
+#include "input/KeyEvent.h"
 #include "input/TextClient.h"
 
 #include <QObject>
@@ -9,6 +10,7 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -18,6 +20,7 @@ namespace tellwire {
 
 class AppShell;
 class DesktopState;
+class Pinyin;
 
 // The input controller of one client input session: tracks its focus, delivers
 // dictated text into the client and (with the pinyin keyboard) composes text.
@@ -26,12 +29,18 @@ class VoiceInputController : public QObject {
     Q_OBJECT
 public:
     static constexpr qsizetype kQueueLimit = 30;
+    // Longest composition, in letters; further letters are swallowed.
+    static constexpr qsizetype kLongestComposition = 64;
+    // The only events the controller wants: key-downs.
+    static constexpr std::uint64_t kKeyDownMask = 1u << 10;
 
-    // state: the model the controller reports focus to; shell: the application's
-    // windows (may be null); makeCandidateWindow: may be empty or yield nothing.
+    // state: the model the controller reports focus to and takes the language
+    // mode from; shell: the application's windows (may be null);
+    // makeCandidateWindow: may be empty or yield nothing; dictionary: null means
+    // Pinyin::shared(), first touched by the first key that needs it.
     explicit VoiceInputController(DesktopState& state, AppShell* shell = nullptr,
                                   CandidateWindowFactory makeCandidateWindow = {},
-                                  QObject* parent = nullptr);
+                                  QObject* parent = nullptr, const Pinyin* dictionary = nullptr);
     ~VoiceInputController() override;
 
     // The client of this session, or none; the host owns it.
@@ -55,6 +64,16 @@ public:
     void abandonVoice();
     void clearMarked();
 
+    std::uint64_t recognizedEvents() const { return kKeyDownMask; }
+    // Decides what one key does; true = consumed, the application must not see it.
+    // A null event is no event.
+    bool handle(const KeyEvent* event);
+    // The candidates on offer for the open composition, best first.
+    QStringList candidates() const { return choices_; }
+    // A candidate picked with the mouse (absent = nothing picked).
+    void candidateSelected(const std::optional<QString>& text);
+    // Recomputes the candidates and redraws the composition and its window.
+    void updatePinyin();
     // Commits the candidate at index, or the raw letters when there is none,
     // and closes the composition.
     void commitPinyin(qsizetype index = 0);
@@ -66,10 +85,15 @@ public:
     const std::vector<std::pair<QString, QString>>& queued() const { return queued_; }
     CandidateWindow* candidatePanel() const { return candidatePanel_.get(); }
 
-protected:
+private:
+    const Pinyin& dictionary() const;
+    void hideCandidates();
+    void interruptVoice();
+
     DesktopState& state_;
     AppShell* shell_;
     CandidateWindowFactory makeCandidateWindow_;
+    mutable const Pinyin* dictionary_;
     TextClient* client_ = nullptr;
 
     const QUuid identity_ = QUuid::createUuid();
@@ -80,8 +104,6 @@ protected:
     QSet<QString> discarded_;
     std::vector<std::pair<QString, QString>> queued_; // (utterance, text), oldest first
     std::unique_ptr<CandidateWindow> candidatePanel_;
-
-    void hideCandidates();
 };
 
 } // namespace tellwire

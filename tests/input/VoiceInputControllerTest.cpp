@@ -1,13 +1,7 @@
-#include "input/VoiceInputController.h"
-#include "relay/DesktopState.h"
-#include "relay/Defaults.h"
-#include "relay/SecretStore.h"
-#include "support/Fakes.h"
+#include "ControllerFixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <memory>
 
 namespace tellwire {
 namespace {
@@ -16,44 +10,7 @@ using namespace tellwire::testing;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-// Opens a composition directly, as typing letters would.
-class ComposingController : public VoiceInputController {
-public:
-    using VoiceInputController::VoiceInputController;
-    void compose(const QString& letters, const QStringList& candidates = {})
-    {
-        pinyin_ = letters;
-        choices_ = candidates;
-    }
-    // What a key typed over interim voice text does.
-    void interruptVoice()
-    {
-        if (voiceID_)
-            discarded_.insert(*voiceID_);
-        abandonVoice();
-    }
-};
-
-class VoiceInputControllerTest : public ::testing::Test {
-protected:
-    MemorySecretStore secrets;
-    MemoryDefaults defaults;
-    DesktopState state{secrets, defaults, nullptr};
-    RecordingShell shell;
-    RecordingClient client;
-    RecordingCandidateWindow* window = nullptr;
-
-    std::unique_ptr<ComposingController> makeController(TextClient* withClient)
-    {
-        auto controller = std::make_unique<ComposingController>(state, &shell, [this] {
-            auto made = std::make_unique<RecordingCandidateWindow>();
-            window = made.get();
-            return made;
-        });
-        controller->setClient(withClient);
-        return controller;
-    }
-};
+class VoiceInputControllerTest : public ControllerTest {};
 
 TEST_F(VoiceInputControllerTest, InterimsReplaceMarkedTextAndFinalIsInserted)
 {
@@ -104,7 +61,8 @@ TEST_F(VoiceInputControllerTest, InterruptedUtteranceStaysOffScreenUntilItsFinal
     auto controller = makeController(&client);
     controller->activateServer();
     controller->voice(QStringLiteral("你"), false, QStringLiteral("U"));
-    controller->interruptVoice();
+    state.setChinese(false);
+    EXPECT_FALSE(press(*controller, charKey(u'x'))); // typed through to the application
     EXPECT_EQ(client.markedText, QString());
     EXPECT_TRUE(controller->discarded().contains(QStringLiteral("U")));
 
@@ -144,14 +102,15 @@ TEST_F(VoiceInputControllerTest, FinalsDuringCompositionWaitAndFollowTheCommitte
 {
     auto controller = makeController(&client);
     controller->activateServer();
-    controller->compose(QStringLiteral("nihao"), {QStringLiteral("你好"), QStringLiteral("拟好")});
+    ASSERT_TRUE(type(*controller, QStringLiteral("nihao")));
+    const auto before = client.calls;
 
     controller->voice(QStringLiteral("中间"), false, QStringLiteral("u1"));
     controller->voice(QStringLiteral("语音。"), true, QStringLiteral("u1"));
-    EXPECT_THAT(client.calls, IsEmpty());
+    EXPECT_EQ(client.calls, before);
+    EXPECT_EQ(client.markedText, QStringLiteral("nihao"));
 
-    controller->commitPinyin();
-    controller->flush();
+    EXPECT_TRUE(press(*controller, space()));
     EXPECT_EQ(client.committed, QStringLiteral("你好语音。"));
     EXPECT_THAT(controller->queued(), IsEmpty());
 }
@@ -160,13 +119,12 @@ TEST_F(VoiceInputControllerTest, AtMostThirtyFinalsAreHeldDuringOneComposition)
 {
     auto controller = makeController(&client);
     controller->activateServer();
-    controller->compose(QStringLiteral("a"));
+    ASSERT_TRUE(type(*controller, QStringLiteral("a")));
     for (int i = 1; i <= 31; ++i)
         controller->voice(QString::number(i) + QLatin1Char(' '), true, QString::number(i));
     EXPECT_EQ(controller->queued().size(), 30u);
 
-    controller->commitPinyin(); // no candidates: the raw letters
-    controller->flush();
+    EXPECT_TRUE(press(*controller, returnKey())); // no candidates: the raw letters
     QString expected = QStringLiteral("a");
     for (int i = 1; i <= 30; ++i)
         expected += QString::number(i) + QLatin1Char(' ');
@@ -177,10 +135,10 @@ TEST_F(VoiceInputControllerTest, FlushWaitsForTheCompositionToClose)
 {
     auto controller = makeController(&client);
     controller->activateServer();
-    controller->compose(QStringLiteral("ni"));
+    ASSERT_TRUE(type(*controller, QStringLiteral("ni")));
     controller->voice(QStringLiteral("好"), true, QStringLiteral("u1"));
     controller->flush();
-    EXPECT_THAT(client.calls, IsEmpty());
+    EXPECT_EQ(client.committed, QString());
     EXPECT_EQ(controller->queued().size(), 1u);
 }
 
@@ -190,18 +148,17 @@ TEST_F(VoiceInputControllerTest, FlushDeliversOnlyForTheActiveController)
     auto controller = makeController(&client);
     auto other = makeController(&otherClient);
     controller->activateServer();
-    controller->compose(QStringLiteral("ni"));
+    ASSERT_TRUE(type(*controller, QStringLiteral("ni")));
     controller->voice(QStringLiteral("好"), true, QStringLiteral("u1"));
-    controller->commitPinyin();
 
     other->activateServer(); // focus moved without a deactivation in between
-    controller->flush();
-    EXPECT_EQ(client.committed, QStringLiteral("ni"));
+    EXPECT_TRUE(press(*controller, space()));
+    EXPECT_EQ(client.committed, QStringLiteral("你"));
     EXPECT_EQ(controller->queued().size(), 1u);
 
     controller->activateServer();
     controller->flush();
-    EXPECT_EQ(client.committed, QStringLiteral("ni好"));
+    EXPECT_EQ(client.committed, QStringLiteral("你好"));
     EXPECT_EQ(otherClient.committed, QString());
 }
 
@@ -209,12 +166,11 @@ TEST_F(VoiceInputControllerTest, DeactivationCommitsCompositionAndDropsVoice)
 {
     auto controller = makeController(&client);
     controller->activateServer();
-    controller->voice(QStringLiteral("临时"), false, QStringLiteral("u0"));
-    controller->compose(QStringLiteral("hao"), {QStringLiteral("好")});
+    ASSERT_TRUE(type(*controller, QStringLiteral("hao")));
     controller->voice(QStringLiteral("一"), true, QStringLiteral("u1"));
     controller->voice(QStringLiteral("二"), true, QStringLiteral("u2"));
     ASSERT_TRUE(window != nullptr);
-    window->show();
+    EXPECT_TRUE(window->visible);
 
     controller->deactivateServer();
     EXPECT_EQ(client.committed, QStringLiteral("好"));
@@ -234,13 +190,25 @@ TEST_F(VoiceInputControllerTest, CommitCompositionKeepsHeldFinalsForTheNextFlush
 {
     auto controller = makeController(&client);
     controller->activateServer();
-    controller->compose(QStringLiteral("hao"), {QStringLiteral("好")});
+    ASSERT_TRUE(type(*controller, QStringLiteral("hao")));
     controller->voice(QStringLiteral("一"), true, QStringLiteral("u1"));
     controller->commitComposition();
     EXPECT_EQ(client.committed, QStringLiteral("好"));
     EXPECT_EQ(controller->queued().size(), 1u);
     controller->flush();
     EXPECT_EQ(client.committed, QStringLiteral("好一"));
+}
+
+TEST_F(VoiceInputControllerTest, DeactivationTakesInterimTextOffTheScreen)
+{
+    auto controller = makeController(&client);
+    controller->activateServer();
+    controller->voice(QStringLiteral("临时"), false, QStringLiteral("u0"));
+    controller->deactivateServer();
+    EXPECT_EQ(client.markedText, QString());
+    EXPECT_EQ(client.committed, QString());
+    EXPECT_EQ(controller->voiceID(), std::nullopt);
+    EXPECT_FALSE(controller->discarded().contains(QStringLiteral("u0")));
 }
 
 TEST_F(VoiceInputControllerTest, DeactivationLeavesAnotherActiveControllerAlone)

@@ -1,0 +1,265 @@
+#include "input/Pinyin.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace tellwire {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// A dictionary file body: the header every real file has, then the entries.
+QByteArray withHeader(const QByteArray& entries)
+{
+    return QByteArrayLiteral("# Rime dictionary\n---\nname: test\nsort: by_weight\n...\n") + entries;
+}
+
+Pinyin load(const QByteArray& entries)
+{
+    return Pinyin::fromBytes(withHeader(entries));
+}
+
+QStringList list(std::initializer_list<const char*> words)
+{
+    QStringList result;
+    for (const char* word : words)
+        result.append(QString::fromUtf8(word));
+    return result;
+}
+
+TEST(PinyinTest, WordsOfACodeComeHighestWeightFirstAndEqualWeightsKeepFileOrder)
+{
+    const Pinyin pinyin = load("五\tba\t5\n"
+                               "负\tba\t-3\n"
+                               "他\tta\t9\n"
+                               "十\tba\t10\n"
+                               "零\tba\n"
+                               "甲\tba\t7\n"
+                               "乙\tba\t7\n"
+                               "二\tba\tnot a number\n");
+    ASSERT_TRUE(pinyin.ready());
+    EXPECT_EQ(pinyin.candidates(u"ba"), list({"十", "甲", "乙", "五", "零", "二", "负"}));
+    EXPECT_EQ(pinyin.candidates(u"ta"), list({"他"}));
+    EXPECT_EQ(pinyin.codeCount(), 2);
+    EXPECT_EQ(pinyin.wordCount(), 8);
+}
+
+TEST(PinyinTest, ExactMatchOffersAtMostNineAndKeepsDuplicates)
+{
+    QByteArray entries;
+    for (int i = 1; i <= 12; ++i)
+        entries += "词" + QByteArray::number(i) + "\tci\t" + QByteArray::number(100 - i) + "\n";
+    entries += "你\tni\t2\n你\tni\t1\n";
+    const Pinyin pinyin = load(entries);
+    EXPECT_EQ(pinyin.candidates(u"ci"), list({"词1", "词2", "词3", "词4", "词5", "词6", "词7", "词8", "词9"}));
+    EXPECT_EQ(pinyin.candidates(u"ni"), list({"你", "你"}));
+}
+
+TEST(PinyinTest, CodesLoseTheirSpacesAndQueriesTheirApostrophes)
+{
+    const Pinyin pinyin = load("你好\tni hao\t5\n西安\txi an\t3\n先\txian\t9\n");
+    EXPECT_EQ(pinyin.candidates(u"nihao"), list({"你好"}));
+    EXPECT_EQ(pinyin.candidates(u"ni'hao"), list({"你好"}));
+    EXPECT_EQ(pinyin.candidates(u"'n'i'h'a'o'"), list({"你好"}));
+    // The apostrophe only separates syllables for the eye: xi'an is still xian.
+    EXPECT_EQ(pinyin.candidates(u"xi'an"), list({"先", "西安"}));
+    EXPECT_EQ(pinyin.candidates(u"ni hao"), QStringList()); // spaces in a query are letters
+}
+
+TEST(PinyinTest, SentenceTakesTheShortestFinalPieceAtEveryPosition)
+{
+    const Pinyin pinyin = load("泥\tni\t1\n你\tni\t9\n哈\tha\t5\n好\thao\t9\n哦\to\t1\n噢\to\t3\n");
+    // Not 你好: "o" ends the sentence at the last letter before "hao" is tried.
+    EXPECT_EQ(pinyin.candidates(u"nihao"), list({"你哈噢"}));
+    EXPECT_EQ(pinyin.candidates(u"nihaoni"), list({"你哈噢你"}));
+    EXPECT_EQ(pinyin.candidates(u"haoni"), list({"哈噢你"}));
+}
+
+TEST(PinyinTest, LongerPiecesServeWhereShorterOnesCannotContinue)
+{
+    const Pinyin pinyin = load("西\txi\t1\n先\txian\t1\n啊\ta\t1\n");
+    // "xian" as a whole is a code: exact match.
+    EXPECT_EQ(pinyin.candidates(u"xian"), list({"先"}));
+    // At the n, only "xian" covers it ("an" and "n" are no codes).
+    EXPECT_EQ(pinyin.candidates(u"xianxi"), list({"先西"}));
+    EXPECT_EQ(pinyin.candidates(u"xia"), list({"西啊"}));
+}
+
+TEST(PinyinTest, QueriesThatCodesCannotCoverFindNothing)
+{
+    const Pinyin pinyin = load("你\tni\t1\n好\thao\t1\n");
+    EXPECT_THAT(pinyin.candidates(u"nihaov"), IsEmpty());
+    EXPECT_THAT(pinyin.candidates(u"vnihao"), IsEmpty());
+    EXPECT_THAT(pinyin.candidates(u"nh"), IsEmpty());
+    EXPECT_THAT(pinyin.candidates(u""), IsEmpty());
+    EXPECT_THAT(pinyin.candidates(u"'''"), IsEmpty());
+}
+
+TEST(PinyinTest, PiecesLongerThanTwelveCharactersAreOnlyExactMatches)
+{
+    const Pinyin pinyin = load("长\tabcdefghijkl\t1\n更长\tabcdefghijklm\t1\n尾\tz\t1\n");
+    EXPECT_EQ(pinyin.candidates(u"abcdefghijklm"), list({"更长"}));
+    EXPECT_EQ(pinyin.candidates(u"abcdefghijklz"), list({"长尾"}));
+    EXPECT_THAT(pinyin.candidates(u"abcdefghijklmz"), IsEmpty());
+}
+
+TEST(PinyinTest, CharactersAreCountedAsTheReaderSeesThem)
+{
+    // é written as e + combining acute: one character, two code points.
+    const QByteArray acute = "e\xCC\x81";
+    const Pinyin pinyin = load("汉\th\xC3\xA0n\t1\n长\t" + acute.repeated(12) + "\t1\n尾\tz\t1\n");
+    EXPECT_EQ(pinyin.candidates(QString::fromUtf8("h\xC3\xA0n")), list({"汉"}));
+    EXPECT_EQ(pinyin.candidates(QString::fromUtf8("h\xC3\xA0'n")), list({"汉"}));
+    // Twelve characters long, although 24 code points: still a piece.
+    EXPECT_EQ(pinyin.candidates(QString::fromUtf8(acute.repeated(12) + "z")), list({"长尾"}));
+}
+
+TEST(PinyinTest, ACodeOfOnlySpacesAnswersTheEmptyQuery)
+{
+    const Pinyin pinyin = load("空\t  \t1\n你\tni\t1\n");
+    EXPECT_EQ(pinyin.candidates(u"'"), list({"空"}));
+    EXPECT_EQ(pinyin.candidates(u""), list({"空"}));
+    EXPECT_EQ(pinyin.candidates(u"ni"), list({"你"}));
+}
+
+TEST(PinyinTest, OnlyTheBodyAfterTheMarkerLineCounts)
+{
+    const Pinyin pinyin = Pinyin::fromBytes("头\ttou\t1\n"
+                                            "---\n"
+                                            "....\n"
+                                            "...\n"
+                                            "# 注释\tzhu\t1\n"
+                                            "\t\t\t\n"
+                                            "\n"
+                                            "孤\n"
+                                            "\t左\t\t\tzuo\t\t4\textra\tfields\t\n"
+                                            "...\n"
+                                            " 空格\t ge\t2\n");
+    ASSERT_TRUE(pinyin.ready());
+    EXPECT_THAT(pinyin.candidates(u"tou"), IsEmpty());
+    EXPECT_THAT(pinyin.candidates(u"zhu"), IsEmpty());
+    EXPECT_EQ(pinyin.candidates(u"zuo"), list({"左"}));
+    // Nothing is trimmed: the word keeps its leading space.
+    EXPECT_EQ(pinyin.candidates(u"ge"), list({" 空格"}));
+    EXPECT_EQ(pinyin.codeCount(), 2);
+}
+
+TEST(PinyinTest, UnusableFilesLeaveTheDictionaryNotReady)
+{
+    const Pinyin noMarker = Pinyin::fromBytes("你\tni\t1\n好\thao\t1\n");
+    EXPECT_FALSE(noMarker.ready());
+    EXPECT_EQ(noMarker.status(), Pinyin::Status::NoEntries);
+    EXPECT_THAT(noMarker.candidates(u"ni"), IsEmpty());
+
+    // With CR LF line ends no line equals the marker.
+    const Pinyin crlf = Pinyin::fromBytes("---\r\n...\r\n你\tni\t1\r\n");
+    EXPECT_FALSE(crlf.ready());
+
+    const Pinyin headerOnly = load("");
+    EXPECT_FALSE(headerOnly.ready());
+
+    const Pinyin notUtf8 = load("你\tni\t1\n\xC0\xAF\tbad\t1\n");
+    EXPECT_FALSE(notUtf8.ready());
+    EXPECT_EQ(notUtf8.status(), Pinyin::Status::NotUtf8);
+    EXPECT_THAT(notUtf8.candidates(u"ni"), IsEmpty());
+    for (const QByteArray& bytes : {QByteArray("\xED\xA0\x80"), QByteArray("\xF4\x90\x80\x80"),
+                                   QByteArray("\xE4\xBD"), QByteArray("\xFF")})
+        EXPECT_FALSE(load("字\t" + bytes + "\t1\n").ready()) << bytes.toHex().constData();
+
+    EXPECT_FALSE(Pinyin().ready());
+}
+
+TEST(PinyinTest, AByteOrderMarkBeforeTheMarkerIsNotPartOfTheLine)
+{
+    EXPECT_TRUE(Pinyin::fromBytes("\xEF\xBB\xBF...\n你\tni\t1\n").ready());
+}
+
+TEST(PinyinTest, UnusualWeightsStayTotallyOrdered)
+{
+    // Infinities (also from overflow) rank beyond every finite weight; NaN and
+    // text count as 0, like a missing weight; -0 equals 0; underflow is 0.
+    const Pinyin pinyin = load("零一\tw\t0\n"
+                               "负无穷\tw\t-inf\n"
+                               "非数\tw\tnan\n"
+                               "无穷\tw\tinf\n"
+                               "负零\tw\t-0\n"
+                               "溢出\tw\t1e400\n"
+                               "小\tw\t1e-400\n"
+                               "负溢出\tw\t-1e400\n"
+                               "加五\tw\t+5\n"
+                               "十六\tw\t0x10\n"
+                               "小数\tw\t2.5e0\n"
+                               "空格\tw\t 9\n");
+    EXPECT_EQ(pinyin.candidates(u"w"), list({"无穷", "溢出", "十六", "加五", "小数", "零一", "非数", "负零", "小"}));
+
+    // Below zero: -1, then the negative infinities in file order (the tenth is cut).
+    QByteArray bottom;
+    for (const char* weight : {"-1e400", "-inf", "-1", "-0", "0", "1e-400", "nan", "", "x", "-nan"})
+        bottom += QByteArray("字") + weight + "\tv\t" + weight + "\n";
+    const QStringList order = load(bottom).candidates(u"v");
+    EXPECT_EQ(order, list({"字-0", "字0", "字1e-400", "字nan", "字", "字x", "字-nan", "字-1", "字-1e400"}));
+}
+
+TEST(PinyinTest, HugeLinesAndQueriesLoadAndAnswer)
+{
+    const QByteArray longWord = QByteArray("长").repeated(1 << 20);
+    const QByteArray tabs(1 << 20, '\t');
+    const QByteArray longCode = QByteArray("a").repeated(1 << 16);
+    const Pinyin pinyin = load(longWord + "\tchang\t1\n" + tabs + "\n" + "码\t" + longCode + "\t1\n啊\ta\t1\n");
+    ASSERT_TRUE(pinyin.ready());
+    EXPECT_EQ(pinyin.candidates(u"chang").value(0).size(), longWord.size() / 3);
+    EXPECT_EQ(pinyin.candidates(QString::fromLatin1(longCode)), list({"码"}));
+
+    const QString longQuery = QString(200'000, u'a');
+    const QStringList sentence = pinyin.candidates(longQuery);
+    ASSERT_EQ(sentence.size(), 1);
+    EXPECT_EQ(sentence.front(), QString(200'000, QChar(u'啊')));
+    EXPECT_THAT(pinyin.candidates(longQuery + QLatin1Char('b')), IsEmpty());
+    EXPECT_THAT(pinyin.candidates(QString(1000, QChar(u'\xD800'))), IsEmpty()); // lone surrogates
+}
+
+TEST(PinyinTest, LoadsFromAFileAndReportsWhyNot)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("pinyin_simp.dict.yaml"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(withHeader("你\tni\t1\n"));
+    file.close();
+
+    const Pinyin loaded(path);
+    EXPECT_TRUE(loaded.ready());
+    EXPECT_EQ(loaded.status(), Pinyin::Status::Loaded);
+    EXPECT_EQ(loaded.candidates(u"ni"), list({"你"}));
+
+    EXPECT_EQ(Pinyin(dir.filePath(QStringLiteral("missing.yaml"))).status(), Pinyin::Status::Missing);
+    EXPECT_EQ(Pinyin(QString()).status(), Pinyin::Status::Missing);
+    EXPECT_EQ(Pinyin(dir.path()).status(), Pinyin::Status::Unreadable);
+    EXPECT_FALSE(Pinyin(dir.path()).ready());
+}
+
+TEST(PinyinTest, TheInstalledDictionaryAnswersEverydayQueries)
+{
+    const Pinyin pinyin{QStringLiteral(TELLWIRE_TEST_DICTIONARY)};
+    ASSERT_TRUE(pinyin.ready()) << "missing " TELLWIRE_TEST_DICTIONARY " (package rime-data-pinyin-simp)";
+    EXPECT_EQ(pinyin.codeCount(), 38999); // 39,032 as written; "xi an" and "xian" are one code
+    EXPECT_EQ(pinyin.wordCount(), 65123);
+
+    const QStringList nihao = pinyin.candidates(u"nihao");
+    ASSERT_FALSE(nihao.isEmpty());
+    EXPECT_EQ(nihao.front(), QStringLiteral("你好"));
+    EXPECT_EQ(pinyin.candidates(u"zhong").size(), 9);
+    EXPECT_TRUE(pinyin.candidates(u"zhongguo").contains(QStringLiteral("中国")));
+    EXPECT_EQ(pinyin.candidates(u"zhong'guo"), pinyin.candidates(u"zhongguo"));
+    EXPECT_EQ(pinyin.candidates(QString(64, u'a')).size(), 1);
+    EXPECT_THAT(pinyin.candidates(u"zhongv"), IsEmpty());
+}
+
+} // namespace
+} // namespace tellwire

@@ -1,0 +1,81 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ToolRun {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+ToolRun runTool(const QStringList& arguments, const QByteArray& input)
+{
+    QProcess tool;
+    tool.start(QStringLiteral(TELLWIRE_PINYIN_TOOL), arguments);
+    if (!tool.waitForStarted(10'000))
+        return {};
+    tool.write(input);
+    tool.closeWriteChannel();
+    if (!tool.waitForFinished(30'000))
+        tool.kill();
+    return {tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1, tool.readAllStandardOutput(),
+            tool.readAllStandardError()};
+}
+
+class PinyinToolTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+
+    QString writeDictionary(const QByteArray& text)
+    {
+        const QString path = dir.filePath(QStringLiteral("small.dict.yaml"));
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(text);
+        return path;
+    }
+};
+
+TEST_F(PinyinToolTest, AnswersEachQueryOnItsOwnLine)
+{
+    const QString path = writeDictionary("...\n泥\tni\t1\n你\tni\t9\n好\thao\t5\n哈\tha\t1\n哦\to\t1\n");
+    const ToolRun run = runTool({QStringLiteral("--dict"), path}, "ni\nzzz\n\nni'hao\r\nhao\nnihao");
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(QString::fromUtf8(run.out), QStringLiteral("你\t泥\n\n\n你哈哦\n好\n你哈哦\n"));
+    EXPECT_TRUE(run.err.isEmpty());
+}
+
+TEST_F(PinyinToolTest, AnUnusableDictionaryIsReportedWithExitCodeOne)
+{
+    const QString missing = dir.filePath(QStringLiteral("missing.dict.yaml"));
+    const ToolRun run = runTool({QStringLiteral("--dict"), missing}, "ni\n");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_TRUE(run.err.contains(missing.toUtf8())) << run.err.constData();
+    EXPECT_TRUE(run.err.contains("not found")) << run.err.constData();
+
+    const ToolRun noMarker = runTool({QStringLiteral("--dict"), writeDictionary("你\tni\t1\n")}, "ni\n");
+    EXPECT_EQ(noMarker.exitCode, 1);
+    EXPECT_TRUE(noMarker.err.contains("no entries")) << noMarker.err.constData();
+}
+
+TEST_F(PinyinToolTest, UsesTheInstalledDictionaryByDefault)
+{
+    const ToolRun run = runTool({}, "nihao\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_TRUE(run.out.startsWith("你好")) << run.out.constData();
+}
+
+TEST_F(PinyinToolTest, RejectsUnknownArguments)
+{
+    const ToolRun run = runTool({QStringLiteral("--frobnicate")}, "");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains("usage")) << run.err.constData();
+}
+
+} // namespace

@@ -19,8 +19,9 @@ namespace tellwire {
 
 namespace {
 
-// Offsets are 32 bits wide; bigger files are refused rather than misread.
-constexpr qint64 kLargestFile = std::numeric_limits<std::uint32_t>::max();
+// A thousand times the size of any real word list, and well inside the 32-bit
+// offsets; bigger files are refused rather than read into memory.
+constexpr qint64 kLargestFile = qint64(1) << 30;
 
 std::uint32_t hashOf(const char* data, std::size_t length)
 {
@@ -197,11 +198,23 @@ Pinyin::Pinyin(const QString& path)
         status_ = Status::Unreadable;
         return;
     }
-    if (file.size() > kLargestFile) {
-        status_ = Status::TooLarge;
-        return;
+    QByteArray text;
+    if (!file.isSequential()) {
+        if (file.size() > kLargestFile) {
+            status_ = Status::TooLarge;
+            return;
+        }
+        text = file.readAll();
+    } else {
+        // A pipe has no size to check up front: read until the end or the limit.
+        for (QByteArray part; !(part = file.read(1 << 20)).isEmpty();) {
+            text += part;
+            if (text.size() > kLargestFile) {
+                status_ = Status::TooLarge;
+                return;
+            }
+        }
     }
-    QByteArray text = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         status_ = Status::Unreadable;
         return;

@@ -25,7 +25,7 @@ const char* describe(Pinyin::Status status)
     case Pinyin::Status::Unreadable:
         return "file cannot be read";
     case Pinyin::Status::TooLarge:
-        return "file larger than 4 GiB";
+        return "file larger than 1 GiB";
     case Pinyin::Status::NotUtf8:
         return "file is not valid UTF-8";
     case Pinyin::Status::NoEntries:

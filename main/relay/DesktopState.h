@@ -1,5 +1,6 @@
 #pragma once
 
+#include "relay/API.h"
 #include "relay/Transcript.h"
 
 #include <QHash>
@@ -10,10 +11,15 @@
 #include <QString>
 #include <QUuid>
 
+#include <chrono>
+#include <functional>
+
 namespace tellwire {
 
+class AppShell;
 class Clipboard;
 class Defaults;
+class EventPoller;
 class SecretStore;
 class VoiceInputController;
 
@@ -40,6 +46,10 @@ class DesktopState : public QObject {
 
 public:
     static constexpr qsizetype kHistoryLimit = 100;
+    static constexpr qsizetype kRouteLimit = 200;
+    // Events older than this (by the local clock) are never typed.
+    static constexpr double kFreshnessMs = 3000;
+    static constexpr std::chrono::milliseconds kRetryPause{3000};
 
     // What the shared instance is made from. Anything left null is replaced by
     // an in-memory stand-in.
@@ -76,6 +86,8 @@ public:
     bool paused() const { return paused_; }
     void setPaused(bool paused);
     QString base() const { return base_; }
+    // The application keeps the built-in origin; tests and tools point elsewhere.
+    void setBase(const QString& base);
     bool chinese() const { return chinese_; }
     void setChinese(bool chinese);
 
@@ -97,6 +109,36 @@ public:
     // Puts the history's text on the clipboard, oldest first, one line each.
     void copyAll();
 
+    // The application's windows, told about untyped transcripts and asked for
+    // the settings window; may be null.
+    void setShell(AppShell* shell) { shell_ = shell; }
+    AppShell* shell() const { return shell_; }
+
+    // A client for the relay made from the current base and token.
+    API api() const { return API(base_, token_, requestTimeout_); }
+
+    // Starts polling the relay for events (replacing a running poll); does
+    // nothing without a token.
+    void connect();
+    bool isPolling() const;
+    // Handles events in order: history, routing to the focused controller.
+    void consume(const Transcript& event);
+    void consume(const QList<Transcript>& batch);
+
+    // Sign-in check at launch: keeps a token the relay still accepts and starts
+    // polling, or asks for the settings window.
+    void prepare();
+    // Asks the relay to text a sign-in code to phone.
+    void requestPhoneCode(const QString& phone);
+    // Trades phone and code for a token, keeps it and starts polling.
+    void login(const QString& phone, const QString& code);
+
+    // Milliseconds since 1970 by the local clock; replaceable for tests.
+    void setClock(std::function<double()> clock) { clock_ = std::move(clock); }
+    std::chrono::milliseconds retryPause() const { return retryPause_; }
+    void setRetryPause(std::chrono::milliseconds pause) { retryPause_ = pause; }
+    void setRequestTimeout(std::chrono::milliseconds timeout) { requestTimeout_ = timeout; }
+
     SecretStore& secrets() { return secrets_; }
     Defaults& defaults() { return defaults_; }
 
@@ -110,10 +152,17 @@ signals:
 
 private:
     static QString loadDeviceID(Defaults& defaults);
+    void route(const Transcript& event, const QString& utterance, bool final);
+    void showPanelIfIdle();
 
     SecretStore& secrets_;
     Defaults& defaults_;
     Clipboard* clipboard_;
+    AppShell* shell_ = nullptr;
+    QPointer<EventPoller> poller_;
+    std::function<double()> clock_;
+    std::chrono::milliseconds retryPause_ = kRetryPause;
+    std::chrono::milliseconds requestTimeout_ = API::kDefaultTimeout;
 
     QList<Transcript> history_;
     QString status_;

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "relay/SecretStore.h"
+
+#include <QByteArray>
+
+#include <chrono>
+
+namespace tellwire {
+
+// The desktop's secrets in the freedesktop Secret Service (gnome-keyring,
+// KWallet): one item per account, found by service "Tellwire" and the account,
+// so `secret-tool lookup service Tellwire account desktop-token` sees it.
+// Every call gives up after `bound`: a missing, hung or prompting service reads
+// as no secret and refuses saves instead of freezing the application.
+class Vault final : public SecretStore {
+public:
+    static constexpr std::chrono::milliseconds kDefaultBound{2000};
+
+    // busName: the service's bus name; empty means the standard one.
+    explicit Vault(std::chrono::milliseconds bound = kDefaultBound, QByteArray busName = {});
+
+    QString load(const QString& account) override;
+    bool save(const QString& account, const QString& value) override;
+
+private:
+    std::chrono::milliseconds bound_;
+    QByteArray busName_;
+};
+
+} // namespace tellwire

@@ -1,0 +1,266 @@
+#include "Printers.h"
+#include "TestServer.h"
+#include "Wait.h"
+
+#include "relay/API.h"
+#include "relay/APICall.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QTcpServer>
+
+#include <memory>
+
+namespace tellwire {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::TestServer;
+using testing::waitUntil;
+
+struct Outcome {
+    bool called = false;
+    std::optional<APIError> error;
+    QByteArray body;
+    QJsonObject object;
+};
+
+class APIComponentTest : public ::testing::Test {
+protected:
+    TestServer server;
+
+    API api(const QString& token = {}, std::chrono::milliseconds timeout = API::kDefaultTimeout) const
+    {
+        return API(server.base() + QStringLiteral("/"), token, timeout);
+    }
+    static Outcome request(const API& api, const QString& path, const std::optional<QJsonObject>& body = {})
+    {
+        Outcome outcome;
+        QObject context;
+        api.request(path, body, &context, [&](const std::optional<APIError>& error, const QByteArray& bytes) {
+            outcome = {true, error, bytes, {}};
+        });
+        EXPECT_TRUE(waitUntil([&] { return outcome.called; }));
+        return outcome;
+    }
+    static Outcome object(const API& api, const QString& path, const std::optional<QJsonObject>& body = {})
+    {
+        Outcome outcome;
+        QObject context;
+        api.object(path, body, &context, [&](const std::optional<APIError>& error, const QJsonObject& object) {
+            outcome = {true, error, {}, object};
+        });
+        EXPECT_TRUE(waitUntil([&] { return outcome.called; }));
+        return outcome;
+    }
+};
+
+TEST_F(APIComponentTest, GetWithoutTokenSendsNeitherAuthorizationNorContentType)
+{
+    server.on("/v1/me", TestServer::reply(200, R"({"ok":true})"));
+    const Outcome outcome = request(api(), QStringLiteral("/v1/me"));
+    ASSERT_FALSE(outcome.error) << outcome.error->message.toStdString();
+    EXPECT_EQ(outcome.body, QByteArray(R"({"ok":true})"));
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].target, "/v1/me");
+    EXPECT_EQ(requests[0].body, "");
+    EXPECT_FALSE(requests[0].hasHeader("Authorization"));
+    EXPECT_FALSE(requests[0].hasHeader("Content-Type"));
+}
+
+TEST_F(APIComponentTest, PostCarriesTokenAndCompactJson)
+{
+    server.on("/v1/auth/phone/request", TestServer::reply(200, "{}"));
+    request(api(QStringLiteral("tok-1")), QStringLiteral("/v1/auth/phone/request"), QJsonObject{});
+    request(api(QStringLiteral("tok-1")), QStringLiteral("/v1/auth/phone/request"),
+            QJsonObject{{QStringLiteral("phone"), QStringLiteral("+8613800138000")}});
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    for (const auto& r : requests) {
+        EXPECT_EQ(r.method, "POST");
+        EXPECT_EQ(r.header("Authorization"), "Bearer tok-1");
+        EXPECT_EQ(r.header("Content-Type"), "application/json");
+    }
+    EXPECT_EQ(requests[0].body, "{}");
+    EXPECT_EQ(requests[1].body, R"({"phone":"+8613800138000"})");
+}
+
+TEST_F(APIComponentTest, QueryReachesTheServer)
+{
+    server.on("/v1/events", TestServer::reply(200, "{}"));
+    request(api(), QStringLiteral("/v1/events?after=9007199254740993"));
+    EXPECT_EQ(server.requests().at(0).target, "/v1/events?after=9007199254740993");
+}
+
+TEST_F(APIComponentTest, RefusedAddressSendsNothingAndAnswersLater)
+{
+    const API refused(QStringLiteral("http://example.com:%1").arg(server.port()), QStringLiteral("t"));
+    Outcome outcome;
+    QObject context;
+    refused.request(QStringLiteral("/v1/me"), std::nullopt, &context,
+                    [&](const std::optional<APIError>& error, const QByteArray&) { outcome = {true, error, {}, {}}; });
+    EXPECT_FALSE(outcome.called); // never from inside the call
+    ASSERT_TRUE(waitUntil([&] { return outcome.called; }));
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->message, QStringLiteral("请使用 HTTPS 服务地址；本机调试可使用 localhost"));
+    EXPECT_EQ(outcome.error->status, 0);
+    EXPECT_EQ(server.requestCount(), 0u);
+}
+
+TEST_F(APIComponentTest, ErrorRepliesAreMappedWithTheirStatus)
+{
+    server.on("/html", TestServer::reply(503, "<html><h1>503 Service Unavailable</h1></html>", "text/html"));
+    server.on("/auth", TestServer::reply(401, R"({"message":"bad token"})"));
+    server.on("/busy", TestServer::reply(429, R"({"error":"sms_unavailable"})"));
+    server.on("/said", TestServer::reply(500, R"({"message":"维护中"})"));
+
+    const auto expect = [&](const char* path, const char* message, int status) {
+        for (const Outcome& outcome : {request(api(), QString::fromLatin1(path)), object(api(), QString::fromLatin1(path))}) {
+            ASSERT_TRUE(outcome.error) << path;
+            EXPECT_EQ(outcome.error->message, QString::fromUtf8(message)) << path;
+            EXPECT_EQ(outcome.error->status, status) << path;
+            EXPECT_EQ(outcome.error->source, APIError::Source::Relay);
+        }
+    };
+    expect("/html", "连接失败，请检查网络后重试", 503);
+    expect("/auth", "验证码错误、已过期或登录已失效", 401);
+    expect("/busy", "短信暂时无法发送，请稍后重试", 429);
+    expect("/said", "维护中", 500);
+    expect("/missing", "连接失败，请检查网络后重试", 404);
+}
+
+TEST_F(APIComponentTest, ObjectFormChecksTheReply)
+{
+    server.on("/object", TestServer::reply(200, R"({"token":"abc","n":9007199254740993})"));
+    server.on("/array", TestServer::reply(200, R"([{"token":"abc"}])"));
+    server.on("/garbage", TestServer::reply(200, R"({"token":)"));
+    server.on("/empty", TestServer::reply(204, ""));
+
+    const Outcome fine = object(api(), QStringLiteral("/object"));
+    ASSERT_FALSE(fine.error);
+    EXPECT_EQ(fine.object.value(QLatin1String("token")).toString(), QStringLiteral("abc"));
+    EXPECT_EQ(fine.object.value(QLatin1String("n")).toInteger(), 9007199254740993LL);
+
+    const Outcome array = object(api(), QStringLiteral("/array"));
+    ASSERT_TRUE(array.error);
+    EXPECT_EQ(*array.error, (APIError{QStringLiteral("响应格式错误"), 0, APIError::Source::Relay}));
+
+    for (const char* path : {"/garbage", "/empty"}) {
+        const Outcome outcome = object(api(), QString::fromLatin1(path));
+        ASSERT_TRUE(outcome.error) << path;
+        EXPECT_EQ(outcome.error->source, APIError::Source::Parser) << path;
+        EXPECT_FALSE(outcome.error->message.isEmpty());
+        EXPECT_EQ(outcome.error->status, 0);
+    }
+
+    // The bytes form hands back any 2xx body as it came.
+    EXPECT_EQ(request(api(), QStringLiteral("/array")).body, QByteArray(R"([{"token":"abc"}])"));
+    EXPECT_EQ(request(api(), QStringLiteral("/garbage")).body, QByteArray(R"({"token":)"));
+    const Outcome empty = request(api(), QStringLiteral("/empty"));
+    EXPECT_FALSE(empty.error);
+    EXPECT_TRUE(empty.body.isEmpty());
+}
+
+TEST_F(APIComponentTest, OversizedRepliesAreRefused)
+{
+    const std::string huge(API::kMaxReplyBytes + 1, 'x');
+    // Not a compressible type, so the length is announced as it is.
+    server.on("/sized", TestServer::reply(200, huge, "application/octet-stream"));
+    // Sent compressed (16 KiB on the wire), it grows while being read.
+    server.on("/bomb", TestServer::reply(200, huge, "application/json"));
+    server.on("/chunked", [&](const httplib::Request&, httplib::Response& response) {
+        // No length announced: the limit is enforced while reading.
+        response.set_chunked_content_provider("application/octet-stream", [&huge](size_t offset, httplib::DataSink& sink) {
+            if (offset >= huge.size()) {
+                sink.done();
+                return true;
+            }
+            const size_t size = std::min<size_t>(64 * 1024, huge.size() - offset);
+            return sink.write(huge.data() + offset, size);
+        });
+    });
+    server.on("/limit", TestServer::reply(200, std::string(API::kMaxReplyBytes, 'y'), "application/octet-stream"));
+
+    for (const char* path : {"/sized", "/chunked"}) {
+        const Outcome outcome = request(api(), QString::fromLatin1(path));
+        ASSERT_TRUE(outcome.error) << path;
+        EXPECT_EQ(*outcome.error, (APIError{QStringLiteral("服务器响应过大"), 0, APIError::Source::Transport}));
+    }
+    const Outcome bomb = request(api(), QStringLiteral("/bomb"));
+    ASSERT_TRUE(bomb.error);
+    EXPECT_EQ(bomb.error->source, APIError::Source::Transport);
+    EXPECT_TRUE(bomb.body.isEmpty());
+
+    const Outcome atLimit = request(api(), QStringLiteral("/limit"));
+    EXPECT_FALSE(atLimit.error);
+    EXPECT_EQ(atLimit.body.size(), API::kMaxReplyBytes);
+}
+
+TEST_F(APIComponentTest, SilentServerTimesOut)
+{
+    server.on("/v1/events", server.hold());
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome outcome = request(api({}, 300ms), QStringLiteral("/v1/events?after=-1"));
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->source, APIError::Source::Transport);
+    EXPECT_EQ(outcome.error->message, QStringLiteral("请求超时，请检查网络后重试"));
+    EXPECT_GE(clock.elapsed(), 250);
+    EXPECT_LT(clock.elapsed(), 5000);
+}
+
+TEST_F(APIComponentTest, ConnectionClosedMidReplyIsATransportError)
+{
+    server.on("/v1/events", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(1000, "application/json", [](size_t, size_t, httplib::DataSink& sink) {
+            sink.write(R"({"events":[)", 11);
+            return false; // drop the connection
+        });
+    });
+    const Outcome outcome = request(api(), QStringLiteral("/v1/events?after=-1"));
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->source, APIError::Source::Transport);
+    EXPECT_EQ(outcome.error->status, 0);
+    EXPECT_FALSE(outcome.error->message.isEmpty());
+}
+
+TEST_F(APIComponentTest, ServerDownIsATransportError)
+{
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    const Outcome outcome = request(API(QStringLiteral("http://127.0.0.1:%1").arg(port), {}), QStringLiteral("/v1/me"));
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->source, APIError::Source::Transport);
+    EXPECT_EQ(outcome.error->status, 0);
+}
+
+TEST_F(APIComponentTest, CancelledOrOrphanedCallsNeverAnswer)
+{
+    server.on("/v1/events", server.hold());
+    bool called = false;
+    auto context = std::make_unique<QObject>();
+    APICall* cancelled = api().request(QStringLiteral("/v1/events?after=-1"), std::nullopt, context.get(),
+                                       [&](const std::optional<APIError>&, const QByteArray&) { called = true; });
+    api().request(QStringLiteral("/v1/events?after=-1"), std::nullopt, context.get(),
+                  [&](const std::optional<APIError>&, const QByteArray&) { called = true; });
+    ASSERT_TRUE(waitUntil([&] { return server.requestCount() == 2; }));
+    cancelled->cancel();
+    context.reset();
+    server.release();
+
+    // A later call on the same client still completes.
+    server.on("/v1/me", TestServer::reply(200, "{}"));
+    EXPECT_FALSE(request(api(), QStringLiteral("/v1/me")).error);
+    EXPECT_FALSE(called);
+}
+
+} // namespace
+} // namespace tellwire

@@ -1,0 +1,43 @@
+#include "Alert.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+
+namespace {
+
+TEST(AlertTest, MessageBoxShowsTitleAndDetailAndReturnsWhenDismissed)
+{
+    QString text;
+    QString detail;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        text = box->text();
+        detail = box->informativeText();
+        box->accept();
+    });
+
+    tellwire::showAlert("语音输入组件未安装", "请重新运行 Tellwire 安装包。", true);
+
+    EXPECT_EQ(text, "语音输入组件未安装");
+    EXPECT_EQ(detail, "请重新运行 Tellwire 安装包。");
+}
+
+TEST(AlertTest, OffscreenPlatformShowsNoWindowToWaitFor)
+{
+    EXPECT_FALSE(tellwire::displayIsVisible()) << "tests run with QT_QPA_PLATFORM=offscreen";
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // No display in tests, nor when ctest lists them.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleMock(&argc, argv);
+    return RUN_ALL_TESTS();
+}

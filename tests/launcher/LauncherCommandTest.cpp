@@ -1,0 +1,167 @@
+// TellwireDesktop on a session bus of the test's own, with a stand-in for Tellwire.
+
+#include "PrivateSessionBus.h"
+
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gmock/gmock.h>
+
+using tellwire::testing::PrivateSessionBus;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+namespace {
+
+const QString kName = QStringLiteral("cc.orrisfeld.tellwire.inputmethod");
+const QString kShowSettings = QStringLiteral("cc.orrisfeld.tellwire.show-settings");
+
+// Hears every Posted signal on the bus, as Tellwire would.
+class Notifications : public QObject {
+    Q_OBJECT
+public:
+    QStringList names;
+    QElapsedTimer clock;
+    qint64 firstAtMs = -1;
+
+    explicit Notifications(QDBusConnection bus)
+    {
+        bus.connect(QString(), "/cc/orrisfeld/tellwire", "cc.orrisfeld.tellwire.Notifications", "Posted", this,
+                    SLOT(posted(QString)));
+        clock.start();
+    }
+public slots:
+    void posted(const QString& name)
+    {
+        if (firstAtMs < 0)
+            firstAtMs = clock.elapsed();
+        names.append(name);
+    }
+};
+
+struct LauncherRun {
+    int exitCode = -1;
+    QString err;
+};
+
+class LauncherCommandTest : public ::testing::Test {
+protected:
+    QTemporaryDir scratch;
+    PrivateSessionBus bus;
+    QString record = scratch.filePath("record");
+
+    void SetUp() override { ASSERT_TRUE(bus.isUp()); }
+    void TearDown() override { bus.stopOwnerOf(kName); }
+
+    QProcessEnvironment environment(const QString& executable) const
+    {
+        auto environment = bus.environment();
+        environment.insert("TELLWIRE_EXECUTABLE", executable);
+        environment.insert("STAND_IN_RECORD", record);
+        return environment;
+    }
+
+    LauncherRun runLauncher(const QString& executable)
+    {
+        QProcess launcher;
+        launcher.setProcessEnvironment(environment(executable));
+        launcher.start(TELLWIRE_DESKTOP_EXECUTABLE, QStringList{});
+        EXPECT_TRUE(launcher.waitForFinished(15000));
+        return {launcher.exitCode(), QString::fromUtf8(launcher.readAllStandardError())};
+    }
+
+    // What the stand-in wrote, a line each.
+    std::vector<std::string> recorded() const
+    {
+        QFile file(record);
+        std::vector<std::string> lines;
+        if (file.open(QIODevice::ReadOnly))
+            for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts))
+                lines.push_back(line.toStdString());
+        return lines;
+    }
+
+    bool nameOwned() const { return bus.connection().interface()->isServiceRegistered(kName).value(); }
+
+    // Everything the launcher sent has reached us once our own round trip returns.
+    void settle() const { bus.connection().interface()->isServiceRegistered(kName); }
+};
+
+TEST_F(LauncherCommandTest, MissingOrNonExecutableTellwireAlertsAndDoesNothingElse)
+{
+    QFile plain(scratch.filePath("Tellwire"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.write("#!/bin/sh\n");
+    plain.close();
+    Notifications heard(bus.connection());
+
+    for (const QString& executable : {scratch.filePath("missing"), plain.fileName(), scratch.path()}) {
+        const LauncherRun run = runLauncher(executable);
+        EXPECT_EQ(run.exitCode, 1) << executable.toStdString();
+        EXPECT_EQ(run.err, "语音输入组件未安装：请重新运行 Tellwire 安装包。\n");
+    }
+    settle();
+    QCoreApplication::processEvents();
+    EXPECT_THAT(heard.names, IsEmpty());
+    EXPECT_FALSE(nameOwned());
+}
+
+TEST_F(LauncherCommandTest, NotRunningTellwireIsStartedThenAskedForSettings)
+{
+    Notifications heard(bus.connection());
+
+    const LauncherRun run = runLauncher(STAND_IN_EXECUTABLE);
+
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !heard.names.isEmpty(); }, 5000));
+    EXPECT_THAT(heard.names, ElementsAre(kShowSettings));
+    EXPECT_GE(heard.firstAtMs, 800) << "the request waits 0.8 s after the start";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return nameOwned(); }, 5000)) << "the started Tellwire keeps running";
+    ASSERT_FALSE(recorded().empty());
+    EXPECT_THAT(recorded().front(), StartsWith("started "));
+}
+
+TEST_F(LauncherCommandTest, RunningTellwireIsNotStartedAgainAndHearsTheRequest)
+{
+    QProcess tellwire;
+    tellwire.setProcessEnvironment(environment(STAND_IN_EXECUTABLE));
+    tellwire.start(STAND_IN_EXECUTABLE, QStringList{});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return nameOwned(); }, 5000));
+
+    const LauncherRun run = runLauncher(STAND_IN_EXECUTABLE);
+
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorded().size() >= 2; }, 5000));
+    settle();
+    EXPECT_THAT(recorded(), ElementsAre(StartsWith("started "), "posted cc.orrisfeld.tellwire.show-settings"));
+    EXPECT_EQ(tellwire.state(), QProcess::Running);
+}
+
+TEST_F(LauncherCommandTest, TellwireThatCannotStartIsReportedWithTheReason)
+{
+    QFile broken(scratch.filePath("Tellwire"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("#!/nonexistent/interpreter\n");
+    broken.close();
+    broken.setPermissions(broken.permissions() | QFileDevice::ExeOwner);
+    Notifications heard(bus.connection());
+
+    const LauncherRun run = runLauncher(broken.fileName());
+
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.err.toStdString(), StartsWith("无法启动语音输入："));
+    EXPECT_GT(run.err.trimmed().size(), QStringLiteral("无法启动语音输入：").size()) << "with the reason";
+    settle();
+    QCoreApplication::processEvents();
+    EXPECT_THAT(heard.names, IsEmpty());
+}
+
+} // namespace
+
+#include "LauncherCommandTest.moc"

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+
+namespace tellwire::testing {
+
+// A session bus of the test's own, so that no other test's Tellwire owns the
+// input method's name on it. Programs the test starts get it through
+// environment(); the test itself talks on connection().
+class PrivateSessionBus {
+public:
+    PrivateSessionBus();
+    ~PrivateSessionBus();
+
+    bool isUp() const { return !address_.isEmpty() && connection().isConnected(); }
+    QString address() const { return address_; }
+    QDBusConnection connection() const;
+    QProcessEnvironment environment() const;
+
+    // Stops the process that owns `name` on this bus, if any.
+    void stopOwnerOf(const QString& name);
+
+private:
+    QProcess daemon_;
+    QString address_;
+    QString connectionName_;
+};
+
+} // namespace tellwire::testing

@@ -6,8 +6,6 @@
 #include "ui/Theme.h"
 #include "ui/WindowStyle.h"
 
-#include <QApplication>
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -61,12 +59,14 @@ DesktopPanel::DesktopPanel(DesktopState& state, QWidget* parent)
     transcript_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
     auto* statusRow = new QHBoxLayout;
+    statusRow->setSpacing(8);
     statusRow->addWidget(dot_, 0, Qt::AlignVCenter);
     statusRow->addWidget(status_);
     statusRow->addStretch(1);
     statusRow->addWidget(mode_);
 
     auto* controlRow = new QHBoxLayout;
+    controlRow->setSpacing(8);
     controlRow->addWidget(hint_);
     controlRow->addStretch(1);
     controlRow->addWidget(copy_);
@@ -87,6 +87,10 @@ DesktopPanel::DesktopPanel(DesktopState& state, QWidget* parent)
     connect(&state_, &DesktopState::pausedChanged, this, &DesktopPanel::renderPaused);
     connect(&appearance_, &Appearance::accentChanged, this, &DesktopPanel::renderAppearance);
     connect(&appearance_, &Appearance::appearanceChanged, this, &DesktopPanel::renderAppearance);
+    connect(&desktopScheme_, &DesktopScheme::changed, this, [this] {
+        if (appearance_.scheme() == Appearance::Scheme::System)
+            renderAppearance();
+    });
 
     renderStatus();
     renderMode();
@@ -137,23 +141,11 @@ void DesktopPanel::renderPaused()
 
 void DesktopPanel::renderAppearance()
 {
-    const Theme theme = Theme::forScheme(appearance_.scheme(), QApplication::palette());
+    const Theme theme = Theme::forScheme(appearance_.scheme(), DesktopScheme::isDark());
     const QColor accent = toQColor(appearance_.accentColor());
-    applyingTheme_ = true;
-    setPalette(theme.palette(accent));
     setStyleSheet(WindowStyle::panel(theme, accent));
-    applyingTheme_ = false;
+    setPalette(theme.palette(accent));
     dot_->setColor(accent);
-}
-
-void DesktopPanel::changeEvent(QEvent* event)
-{
-    // The desktop switched between light and dark while we follow it.
-    if (!applyingTheme_ && appearance_.scheme() == Appearance::Scheme::System
-        && (event->type() == QEvent::ApplicationPaletteChange
-            || event->type() == QEvent::ThemeChange))
-        renderAppearance();
-    QWidget::changeEvent(event);
 }
 
 void DesktopPanel::togglePause()

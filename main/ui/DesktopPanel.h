@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/Appearance.h"
+#include "ui/DesktopScheme.h"
 
 #include <QWidget>
 
@@ -38,9 +39,6 @@ public:
     QPushButton* pauseButton() const { return pause_; }
     const Appearance& appearance() const { return appearance_; }
 
-protected:
-    void changeEvent(QEvent* event) override;
-
 private:
     void renderStatus();
     void renderMode();
@@ -51,6 +49,7 @@ private:
 
     DesktopState& state_;
     Appearance appearance_;
+    DesktopScheme desktopScheme_;
     StatusDot* dot_;
     QLabel* status_;
     QLabel* mode_;
@@ -58,7 +57,6 @@ private:
     QLabel* hint_;
     QPushButton* copy_;
     QPushButton* pause_;
-    bool applyingTheme_ = false;
 };
 
 } // namespace tellwire

@@ -8,8 +8,6 @@
 #include "ui/Theme.h"
 #include "ui/WindowStyle.h"
 
-#include <QApplication>
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -67,8 +65,8 @@ DesktopSettings::DesktopSettings(DesktopState& state, QWidget* parent)
     auto* body = new QWidget;
     body->setObjectName(QStringLiteral("settingsBody"));
     auto* form = new QVBoxLayout(body);
-    form->setContentsMargins(20, 16, 20, 18);
-    form->setSpacing(14);
+    form->setContentsMargins(20, 14, 20, 16);
+    form->setSpacing(12);
 
     auto* signIn = new FormSection(QStringLiteral("手机号注册 / 登录"), body);
     signIn->addLabelledRow(QStringLiteral("中国大陆手机号"), phone_);
@@ -129,6 +127,10 @@ DesktopSettings::DesktopSettings(DesktopState& state, QWidget* parent)
     connect(&state_, &DesktopState::statusChanged, this, &DesktopSettings::renderStatus);
     connect(&state_, &DesktopState::errorChanged, this, &DesktopSettings::renderError);
     connect(&appearance_, &Appearance::appearanceChanged, this, &DesktopSettings::renderAppearance);
+    connect(&desktopScheme_, &DesktopScheme::changed, this, [this] {
+        if (appearance_.scheme() == Appearance::Scheme::System)
+            renderAppearance();
+    });
 
     renderStatus();
     renderError();
@@ -159,22 +161,10 @@ void DesktopSettings::renderLoginEnabled()
 
 void DesktopSettings::renderAppearance()
 {
-    const Theme theme = Theme::forScheme(appearance_.scheme(), QApplication::palette());
-    applyingTheme_ = true;
-    setPalette(theme.palette(theme.focus));
+    const Theme theme = Theme::forScheme(appearance_.scheme(), DesktopScheme::isDark());
     setStyleSheet(WindowStyle::settings(theme));
-    applyingTheme_ = false;
+    setPalette(theme.palette(theme.focus));
     appearanceSettings_->setOutlineColor(theme.text);
-}
-
-void DesktopSettings::changeEvent(QEvent* event)
-{
-    // The desktop switched between light and dark while we follow it.
-    if (!applyingTheme_ && appearance_.scheme() == Appearance::Scheme::System
-        && (event->type() == QEvent::ApplicationPaletteChange
-            || event->type() == QEvent::ThemeChange))
-        renderAppearance();
-    QWidget::changeEvent(event);
 }
 
 void DesktopSettings::requestCode()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/Appearance.h"
+#include "ui/DesktopScheme.h"
 
 #include <QWidget>
 
@@ -38,9 +39,6 @@ public:
     QPushButton* clearHistoryButton() const { return clearHistory_; }
     QLabel* errorLabel() const { return error_; }
 
-protected:
-    void changeEvent(QEvent* event) override;
-
 private:
     void renderStatus();
     void renderError();
@@ -51,6 +49,7 @@ private:
 
     DesktopState& state_;
     Appearance appearance_;
+    DesktopScheme desktopScheme_;
     QScrollArea* scroll_;
     QLineEdit* phone_;
     QLineEdit* code_;
@@ -62,7 +61,6 @@ private:
     QPushButton* keyboardSettings_;
     QPushButton* clearHistory_;
     QLabel* error_;
-    bool applyingTheme_ = false;
 };
 
 } // namespace tellwire

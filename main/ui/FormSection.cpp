@@ -8,7 +8,8 @@ namespace tellwire {
 
 namespace {
 constexpr int kRowMargin = 12;
-constexpr int kRowPadding = 7;
+constexpr int kRowPadding = 6;
+constexpr int kRowSpacing = 8;
 } // namespace
 
 FormSection::FormSection(const QString& header, QWidget* parent)
@@ -54,6 +55,8 @@ void FormSection::addRow(QBoxLayout* layout)
 {
     addSeparatorIfNeeded();
     layout->setContentsMargins(0, kRowPadding, 0, kRowPadding);
+    if (layout->spacing() < 0 || layout->spacing() == rows_->spacing())
+        layout->setSpacing(kRowSpacing);
     rows_->addLayout(layout);
 }
 

@@ -36,7 +36,7 @@ Theme Theme::darkScheme()
     return t;
 }
 
-Theme Theme::forScheme(Appearance::Scheme scheme, const QPalette& desktop)
+Theme Theme::forScheme(Appearance::Scheme scheme, bool desktopIsDark)
 {
     switch (scheme) {
     case Appearance::Scheme::Dark:
@@ -46,7 +46,6 @@ Theme Theme::forScheme(Appearance::Scheme scheme, const QPalette& desktop)
     case Appearance::Scheme::System:
         break;
     }
-    const bool desktopIsDark = desktop.color(QPalette::Window).lightness() < 128;
     return desktopIsDark ? darkScheme() : lightScheme();
 }
 

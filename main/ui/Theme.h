@@ -22,8 +22,8 @@ struct Theme {
     QColor focus;         // focus ring and selection outside the panel
     QColor error;
 
-    // "System" follows the lightness of the desktop's palette.
-    static Theme forScheme(Appearance::Scheme scheme, const QPalette& desktop);
+    // "System" takes the desktop's side, light or dark.
+    static Theme forScheme(Appearance::Scheme scheme, bool desktopIsDark);
     static Theme lightScheme();
     static Theme darkScheme();
 

@@ -34,6 +34,8 @@ QString panel(const Theme& t, const QColor& accent)
     const QColor onAccent = readableOn(accent);
     const QColor accentPressed = t.dark ? accent.lighter(120) : accent.darker(120);
     const QColor pauseFill = t.dark ? t.surface : t.control;
+    // Deep accents need lifting to read as text on a dark window.
+    const QColor accentText = t.dark && accent.lightness() < 150 ? accent.lighter(140) : accent;
     return QStringLiteral(R"(
 #desktopPanel { background: %1; }
 QLabel { color: %2; background: transparent; }
@@ -47,11 +49,12 @@ QPushButton {
 }
 QPushButton#panelCopy { background: %6; color: %7; border: 1px solid %6; }
 QPushButton#panelCopy:pressed { background: %8; border-color: %8; }
-QPushButton#panelPause { background: %9; color: %6; border: 1px solid %6; }
+QPushButton#panelPause { background: %9; color: %10; border: 1px solid %10; }
 QPushButton#panelPause:pressed { background: %5; }
 )")
         .arg(css(t.window), css(t.text), css(t.secondaryText), css(t.surface), css(t.separator),
-             css(accent), css(onAccent), css(accentPressed), css(pauseFill));
+             css(accent), css(onAccent), css(accentPressed), css(pauseFill))
+        .arg(css(accentText));
 }
 
 QString settings(const Theme& t)
@@ -77,6 +80,10 @@ QPushButton {
 QPushButton:pressed { background: %11; }
 QPushButton:disabled { color: %3; border-color: %5; }
 QPushButton:focus { border: 1px solid %8; }
+QScrollBar:vertical { background: transparent; width: 10px; margin: 2px 2px 2px 0; }
+QScrollBar::handle:vertical { background: %7; border-radius: 4px; min-height: 30px; }
+QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }
+QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }
 )")
         .arg(css(t.window), css(t.text), css(t.secondaryText), css(t.surface), css(t.separator),
              css(t.field), css(t.controlBorder), css(t.focus), css(t.error))

@@ -1,0 +1,242 @@
+#include "ui/DesktopSettings.h"
+
+#include "ui/AppearanceSettings.h"
+#include "ui/DesktopPanel.h"
+#include "ui/FormSection.h"
+#include "WidgetTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+
+namespace tellwire {
+namespace {
+
+using testing::finalTranscript;
+using testing::RecordingRelay;
+
+class DesktopSettingsTest : public testing::ModelTest {
+protected:
+    std::unique_ptr<DesktopSettings> settings;
+
+    void SetUp() override
+    {
+        ModelTest::SetUp();
+        settings = std::make_unique<DesktopSettings>(*state);
+        settings->resize(500, 590);
+        settings->show();
+    }
+
+    void typeCode(const QString& code)
+    {
+        settings->codeField()->clear();
+        QTest::keyClicks(settings->codeField(), code);
+    }
+};
+
+// Points the model at a relay stand-in; the environment is restored afterwards.
+class SignInTest : public DesktopSettingsTest {
+protected:
+    RecordingRelay relay;
+
+    void SetUp() override
+    {
+        qputenv("TELLWIRE_RELAY_ORIGIN", relay.origin().toUtf8());
+        DesktopSettingsTest::SetUp();
+    }
+    void TearDown() override
+    {
+        settings.reset();
+        state.reset();
+        qunsetenv("TELLWIRE_RELAY_ORIGIN");
+    }
+};
+
+TEST_F(DesktopSettingsTest, SectionsComeInOrderWithTheirTexts)
+{
+    QStringList headers;
+    for (const FormSection* section : settings->findChildren<FormSection*>())
+        headers.append(section->header()->text());
+    EXPECT_EQ(headers, (QStringList{"手机号注册 / 登录", "连接手机", "主题皮肤", "输入法"}));
+    // Each section sits below the one before it.
+    const QList<FormSection*> sections = settings->findChildren<FormSection*>();
+    for (qsizetype i = 1; i < sections.size(); ++i)
+        EXPECT_GT(sections[i]->y(), sections[i - 1]->y());
+
+    QStringList labels;
+    for (const QLabel* label : settings->findChildren<QLabel*>())
+        labels.append(label->text());
+    for (const char* text :
+         {"中国大陆手机号", "6 位验证码", "首次验证会自动注册；以后登录同一手机号可恢复这台电脑的连接。",
+          "线上服务", "手机和电脑使用同一手机号登录后自动连接，无需配对码。", "显示模式",
+          "自定义颜色 #RRGGBB",
+          "在系统设置 → 键盘 → 输入法中添加「语音输入」。Shift + 空格切换中英文。"})
+        EXPECT_TRUE(labels.contains(QString::fromUtf8(text))) << text;
+
+    EXPECT_EQ(settings->requestCodeButton()->text(), QStringLiteral("获取验证码"));
+    EXPECT_EQ(settings->loginButton()->text(), QStringLiteral("登录并绑定此电脑"));
+    EXPECT_EQ(settings->keyboardSettingsButton()->text(), QStringLiteral("打开键盘与输入法设置"));
+    EXPECT_EQ(settings->clearHistoryButton()->text(), QStringLiteral("清空本机转写记录"));
+    EXPECT_EQ(settings->statusLabel()->text(), QStringLiteral("未连接手机"));
+}
+
+TEST_F(DesktopSettingsTest, ShowsTheBuiltInServiceHost)
+{
+    ASSERT_TRUE(qEnvironmentVariableIsEmpty("TELLWIRE_RELAY_ORIGIN"));
+    EXPECT_EQ(settings->hostLabel()->text(), QStringLiteral("relay.orrisfeld.cc"));
+}
+
+TEST_F(DesktopSettingsTest, LoginNeedsExactlySixCharactersAsTyped)
+{
+    EXPECT_TRUE(settings->requestCodeButton()->isEnabled());
+    EXPECT_FALSE(settings->loginButton()->isEnabled());
+    const std::pair<QString, bool> cases[] = {
+        {"12345", false}, {"1234567", false}, {"123456", true},
+        {" 12345", true},      // blanks count before trimming
+        {"12345e\u0301", true}, // six user-perceived characters
+        {"一二三四五六", true}, {"", false},
+    };
+    for (const auto& [code, enabled] : cases) {
+        settings->codeField()->setText(code);
+        EXPECT_EQ(settings->loginButton()->isEnabled(), enabled) << code.toStdString();
+        EXPECT_TRUE(settings->requestCodeButton()->isEnabled());
+    }
+    typeCode(QStringLiteral("123456"));
+    EXPECT_TRUE(settings->loginButton()->isEnabled());
+}
+
+TEST_F(DesktopSettingsTest, FieldsTakeNoInputMethod)
+{
+    for (QLineEdit* field : {settings->phoneField(), settings->codeField(),
+                             settings->appearanceSettings()->accentField()})
+        EXPECT_FALSE(field->testAttribute(Qt::WA_InputMethodEnabled));
+}
+
+TEST_F(DesktopSettingsTest, ErrorRowShowsOnlyWhileThereIsAnError)
+{
+    EXPECT_FALSE(settings->errorLabel()->isVisible());
+    state->setError(QStringLiteral("验证码错误、已过期或登录已失效"));
+    EXPECT_TRUE(settings->errorLabel()->isVisible());
+    EXPECT_EQ(settings->errorLabel()->text(), QStringLiteral("验证码错误、已过期或登录已失效"));
+    // The last row, below the input method section.
+    const QList<FormSection*> sections = settings->findChildren<FormSection*>();
+    const QPoint errorTop = settings->errorLabel()->mapTo(settings.get(), QPoint(0, 0));
+    const QPoint lastSection = sections.last()->mapTo(settings.get(), QPoint(0, sections.last()->height()));
+    EXPECT_GE(errorTop.y(), lastSection.y());
+    state->setError(QString());
+    EXPECT_FALSE(settings->errorLabel()->isVisible());
+}
+
+TEST_F(DesktopSettingsTest, StatusFollowsTheModel)
+{
+    state->setStatus(QStringLiteral("短信请求已提交，验证码 5 分钟内有效"));
+    EXPECT_EQ(settings->statusLabel()->text(), QStringLiteral("短信请求已提交，验证码 5 分钟内有效"));
+}
+
+TEST_F(DesktopSettingsTest, ClearingHistoryEmptiesThePanelAndKeepsTheSignIn)
+{
+    secrets.save(QStringLiteral("desktop-token"), QStringLiteral("t0ken"));
+    DesktopState signedIn(secrets, defaults, &clipboard);
+    DesktopSettings form(signedIn);
+    DesktopPanel panel(signedIn);
+    signedIn.addToHistory(finalTranscript("a", QStringLiteral("第一句")));
+    signedIn.addToHistory(finalTranscript("b", QStringLiteral("第二句")));
+    ASSERT_FALSE(panel.transcript()->toPlainText().isEmpty());
+
+    form.show();
+    QTest::mouseClick(form.clearHistoryButton(), Qt::LeftButton);
+    EXPECT_TRUE(signedIn.history().isEmpty());
+    EXPECT_EQ(panel.transcript()->toPlainText(), QString());
+    EXPECT_TRUE(signedIn.hasToken());
+    EXPECT_EQ(secrets.load(QStringLiteral("desktop-token")), QStringLiteral("t0ken"));
+}
+
+TEST_F(DesktopSettingsTest, PhoneKeepsInnerBlanksWhenTrimmed)
+{
+    settings->phoneField()->setText(QStringLiteral("\u3000138 0013 8000\t"));
+    QTest::mouseClick(settings->requestCodeButton(), Qt::LeftButton);
+    EXPECT_EQ(state->error(), QStringLiteral("请输入正确的中国大陆手机号"));
+}
+
+TEST_F(DesktopSettingsTest, ACodeThatIsSixOnlyWithItsBlanksReachesTheCheckShort)
+{
+    settings->phoneField()->setText(QStringLiteral("13800138000"));
+    typeCode(QStringLiteral("12345 "));
+    ASSERT_TRUE(settings->loginButton()->isEnabled());
+    QTest::mouseClick(settings->loginButton(), Qt::LeftButton);
+    EXPECT_EQ(state->error(), QStringLiteral("请输入 6 位验证码"));
+}
+
+TEST_F(SignInTest, RequestSendsThePhoneWithoutSurroundingBlanks)
+{
+    settings->phoneField()->setText(QStringLiteral(" \u3000\t+8613800138000\u3000"));
+    QTest::mouseClick(settings->requestCodeButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !relay.requests.isEmpty(); }, 10000));
+    EXPECT_EQ(relay.requests.first().path, QByteArray("/v1/auth/phone/request"));
+    EXPECT_EQ(relay.requests.first().body.value("phone").toString(), QStringLiteral("+8613800138000"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return state->status() == QStringLiteral("短信请求已提交，验证码 5 分钟内有效"); }, 10000));
+    EXPECT_EQ(settings->statusLabel()->text(), state->status());
+    // The typed text itself is left as it was.
+    EXPECT_EQ(settings->phoneField()->text(), QStringLiteral(" \u3000\t+8613800138000\u3000"));
+}
+
+TEST_F(SignInTest, LoginSendsTrimmedPhoneAndCode)
+{
+    relay.reply = R"({"token":"desk-token-1"})";
+    settings->phoneField()->setText(QStringLiteral("\t13800138000 "));
+    typeCode(QStringLiteral("654321"));
+    QTest::mouseClick(settings->loginButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !relay.requests.isEmpty(); }, 10000));
+    const RecordingRelay::Request verify = relay.requests.first();
+    EXPECT_EQ(verify.path, QByteArray("/v1/auth/phone/verify"));
+    EXPECT_EQ(verify.body.value("phone").toString(), QStringLiteral("13800138000"));
+    EXPECT_EQ(verify.body.value("code").toString(), QStringLiteral("654321"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return state->status() == QStringLiteral("手机号登录成功，此电脑已绑定账号"); }, 10000));
+}
+
+TEST_F(DesktopSettingsTest, KeyboardButtonOpensGnomeSettingsOrElseIbusSetup)
+{
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QString record = bin.filePath(QStringLiteral("started"));
+    auto writeProgram = [&](const QString& name) {
+        QFile program(bin.filePath(name));
+        ASSERT_TRUE(program.open(QIODevice::WriteOnly));
+        program.write(QStringLiteral("#!/bin/sh\nPATH=/usr/bin:/bin\necho \"%1 $*\" > '%2.tmp' && mv '%2.tmp' '%2'\n")
+                          .arg(name, record)
+                          .toUtf8());
+        program.close();
+        program.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    auto started = [&]() -> QString {
+        QFile file(record);
+        if (!QTest::qWaitFor([&] { return file.exists(); }, 10000) || !file.open(QIODevice::ReadOnly))
+            return QString();
+        const QString line = QString::fromUtf8(file.readAll()).trimmed();
+        file.close();
+        file.remove();
+        return line;
+    };
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8());
+
+    writeProgram(QStringLiteral("ibus-setup"));
+    QTest::mouseClick(settings->keyboardSettingsButton(), Qt::LeftButton);
+    EXPECT_EQ(started(), QStringLiteral("ibus-setup"));
+
+    writeProgram(QStringLiteral("gnome-control-center"));
+    QTest::mouseClick(settings->keyboardSettingsButton(), Qt::LeftButton);
+    EXPECT_EQ(started(), QStringLiteral("gnome-control-center keyboard"));
+
+    qputenv("PATH", path);
+}
+
+} // namespace
+} // namespace tellwire

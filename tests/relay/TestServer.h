@@ -36,7 +36,8 @@ class TestServer {
 public:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
-    TestServer()
+    // port 0 picks a free one.
+    explicit TestServer(int port = 0)
     {
         server_.new_task_queue = [] { return new httplib::ThreadPool(8); };
         // One request per connection, so that stopping never waits on idle keep-alives.
@@ -46,7 +47,10 @@ public:
         };
         server_.Get(".*", dispatch);
         server_.Post(".*", dispatch);
-        port_ = server_.bind_to_any_port("127.0.0.1");
+        if (port == 0)
+            port_ = server_.bind_to_any_port("127.0.0.1");
+        else if (server_.bind_to_port("127.0.0.1", port))
+            port_ = port;
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         while (!server_.is_running())
             std::this_thread::yield();

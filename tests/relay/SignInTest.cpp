@@ -1,0 +1,204 @@
+#include "Printers.h"
+#include "RelayFixture.h"
+
+#include <QTcpServer>
+
+namespace tellwire {
+namespace {
+
+using namespace testing;
+
+const QString kCodeSent = QStringLiteral("短信请求已提交，验证码 5 分钟内有效");
+const QString kBadPhone = QStringLiteral("请输入正确的中国大陆手机号");
+const QString kBadCode = QStringLiteral("请输入 6 位验证码");
+const QString kSignedIn = QStringLiteral("手机号登录成功，此电脑已绑定账号");
+
+QJsonObject json(const std::string& text)
+{
+    return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+}
+
+// A secret store that cannot write, like a keyring nobody unlocks.
+class RefusingSecretStore final : public SecretStore {
+public:
+    QString load(const QString&) override { return {}; }
+    bool save(const QString&, const QString&) override { return false; }
+};
+
+class SignInTest : public RelayFixture {
+protected:
+    void SetUp() override { makeState(secrets); }
+    QString endpoint() const { return defaults.string(QStringLiteral("endpoint")); }
+};
+
+TEST_F(SignInTest, CodeIsRequestedForTheNumberAsTyped)
+{
+    server.on("/v1/auth/phone/request", TestServer::reply(200, "{}"));
+    const QStringList numbers{"13800138000", "8613912345678", "+8619912345678", "16600000000"};
+    for (const QString& phone : numbers) {
+        state->setStatus(QString());
+        state->requestPhoneCode(phone);
+        ASSERT_TRUE(waitUntil([&] { return state->status() == kCodeSent; })) << phone.toStdString();
+    }
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(requests[i].method, "POST");
+        EXPECT_EQ(requests[i].target, "/v1/auth/phone/request");
+        EXPECT_EQ(json(requests[i].body), (QJsonObject{{"phone", numbers[i]}}));
+        EXPECT_FALSE(requests[i].hasHeader("Authorization"));
+    }
+    EXPECT_EQ(endpoint(), server.base());
+    EXPECT_EQ(state->error(), QString());
+}
+
+TEST_F(SignInTest, MalformedNumbersAreRefusedBeforeAnythingIsSent)
+{
+    for (const char* phone : {"12800138000", "11800138000", "10800138000", "1380013800", "138001380001",
+                              "138 0013 8000", "+86 13800138000", "8813800138000", "13800138000\n", "",
+                              "１３８００１３８０００"}) {
+        state->setError(QString());
+        state->requestPhoneCode(QString::fromUtf8(phone));
+        EXPECT_EQ(state->error(), kBadPhone) << phone;
+    }
+    barrier();
+    EXPECT_EQ(server.requestCount(), 1u); // the barrier alone
+    EXPECT_EQ(endpoint(), QString());
+}
+
+TEST_F(SignInTest, RefusedCodeRequestShowsTheRelaysReason)
+{
+    server.on("/v1/auth/phone/request", TestServer::reply(429, R"({"message":"too many"})"));
+    server.on("/v1/auth/phone/request", TestServer::reply(503, R"({"error":"sms_unavailable"})"));
+    state->setStatus(QStringLiteral("earlier"));
+    state->requestPhoneCode(QStringLiteral("13800138000"));
+    ASSERT_TRUE(waitUntil([&] { return !state->error().isEmpty(); }));
+    EXPECT_EQ(state->error(), QStringLiteral("操作过于频繁，请稍后重试"));
+    state->requestPhoneCode(QStringLiteral("13800138000"));
+    ASSERT_TRUE(waitUntil([&] { return state->error() == QStringLiteral("短信暂时无法发送，请稍后重试"); }));
+    EXPECT_EQ(state->status(), QStringLiteral("earlier"));
+}
+
+TEST_F(SignInTest, MalformedCodesAreRefusedBeforeAnythingIsSent)
+{
+    for (const char* code : {"12345", "1234567", "12a456", "", "123456\n", " 123456", "１２３４５６"}) {
+        state->setError(QString());
+        state->login(QStringLiteral("13800138000"), QString::fromUtf8(code));
+        EXPECT_EQ(state->error(), kBadCode) << code;
+    }
+    barrier();
+    EXPECT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(endpoint(), QString());
+}
+
+TEST_F(SignInTest, SuccessfulLoginKeepsTheTokenAndStartsPolling)
+{
+    server.on("/v1/auth/phone/verify", TestServer::reply(200, R"({"token":"new-token","user":{"id":1}})"));
+    server.on("/v1/events", server.hold());
+    state->login(QStringLiteral("+8613800138000"), QStringLiteral("123456"));
+    ASSERT_TRUE(waitUntil([&] { return !targets("/v1/events").empty(); }));
+
+    EXPECT_EQ(state->status(), kSignedIn);
+    EXPECT_EQ(state->error(), QString());
+    EXPECT_EQ(secrets.load(QStringLiteral("desktop-token")), QStringLiteral("new-token"));
+    EXPECT_TRUE(state->isPolling());
+    EXPECT_EQ(endpoint(), server.base());
+
+    const auto requests = server.requests();
+    EXPECT_EQ(requests[0].target, "/v1/auth/phone/verify");
+    EXPECT_EQ(json(requests[0].body), (QJsonObject{{"phone", "+8613800138000"}, {"code", "123456"},
+                                                   {"role", "desktop"}, {"device_id", state->deviceID()}}));
+    EXPECT_EQ(requests[1].target, "/v1/events?after=-1");
+    EXPECT_EQ(requests[1].header("Authorization"), "Bearer new-token");
+}
+
+TEST_F(SignInTest, ReplyWithoutUsableTokenChangesNothing)
+{
+    secrets.save(QStringLiteral("desktop-token"), QStringLiteral("old"));
+    for (const char* reply : {R"({"token":""})", R"({"token":5})", R"({"token":null})", R"({})"}) {
+        server.on("/v1/auth/phone/verify", TestServer::reply(200, reply));
+        state->setError(QString());
+        state->login(QStringLiteral("13800138000"), QStringLiteral("123456"));
+        ASSERT_TRUE(waitUntil([&] { return !state->error().isEmpty(); })) << reply;
+        EXPECT_EQ(state->error(), QStringLiteral("登录响应缺少令牌")) << reply;
+    }
+    EXPECT_EQ(secrets.load(QStringLiteral("desktop-token")), QStringLiteral("old"));
+    EXPECT_FALSE(state->isPolling());
+    EXPECT_EQ(state->status(), QStringLiteral("未连接手机"));
+}
+
+TEST_F(SignInTest, WrongCodeShowsTheMappedSentence)
+{
+    server.on("/v1/auth/phone/verify", TestServer::reply(401, R"({"message":"code mismatch"})"));
+    state->login(QStringLiteral("13800138000"), QStringLiteral("000000"));
+    ASSERT_TRUE(waitUntil([&] { return !state->error().isEmpty(); }));
+    EXPECT_EQ(state->error(), QStringLiteral("验证码错误、已过期或登录已失效"));
+    EXPECT_FALSE(state->hasToken());
+    EXPECT_FALSE(state->isPolling());
+}
+
+TEST_F(SignInTest, TokenThatCannotBeStoredIsReportedAndDoesNotPoll)
+{
+    RefusingSecretStore refusing;
+    makeState(refusing);
+    server.on("/v1/auth/phone/verify", TestServer::reply(200, R"({"token":"kept-in-memory"})"));
+    state->login(QStringLiteral("13800138000"), QStringLiteral("123456"));
+    ASSERT_TRUE(waitUntil([&] { return !state->error().isEmpty(); }));
+    EXPECT_EQ(state->error(), QStringLiteral("无法保存登录状态到钥匙串"));
+    EXPECT_EQ(state->token(), QStringLiteral("kept-in-memory"));
+    EXPECT_FALSE(state->isPolling());
+    EXPECT_NE(state->status(), kSignedIn);
+}
+
+TEST_F(SignInTest, LaunchWithoutTokenOpensSettings)
+{
+    state->prepare();
+    EXPECT_EQ(shell.settingsShows, 1);
+    barrier();
+    EXPECT_EQ(server.requestCount(), 1u);
+}
+
+TEST_F(SignInTest, LaunchWithAcceptedTokenStartsPolling)
+{
+    secrets.save(QStringLiteral("desktop-token"), QStringLiteral("good"));
+    makeState(secrets);
+    server.on("/v1/me", TestServer::reply(200, R"({"phone":"138****8000"})"));
+    server.on("/v1/events", server.hold());
+    state->prepare();
+    ASSERT_TRUE(waitUntil([&] { return !targets("/v1/events").empty(); }));
+    EXPECT_EQ(server.requests().at(0).target, "/v1/me");
+    EXPECT_EQ(server.requests().at(0).header("Authorization"), "Bearer good");
+    EXPECT_EQ(shell.settingsShows, 0);
+    EXPECT_EQ(secrets.load(QStringLiteral("desktop-token")), QStringLiteral("good"));
+}
+
+TEST_F(SignInTest, LaunchWithRefusedTokenForgetsIt)
+{
+    secrets.save(QStringLiteral("desktop-token"), QStringLiteral("expired"));
+    makeState(secrets);
+    server.on("/v1/me", TestServer::reply(401, R"({"error":"unauthorized"})"));
+    state->prepare();
+    ASSERT_TRUE(waitUntil([&] { return shell.settingsShows == 1; }));
+    EXPECT_EQ(state->error(), QStringLiteral("登录已失效，请重新验证手机号"));
+    EXPECT_FALSE(state->hasToken());
+    EXPECT_EQ(secrets.load(QStringLiteral("desktop-token")), QString());
+    EXPECT_FALSE(state->isPolling());
+}
+
+TEST_F(SignInTest, LaunchWithRelayDownForgetsTheToken)
+{
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    const int port = probe.serverPort();
+    probe.close();
+    secrets.save(QStringLiteral("desktop-token"), QStringLiteral("valid"));
+    makeState(secrets);
+    state->setBase(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    state->prepare();
+    ASSERT_TRUE(waitUntil([&] { return shell.settingsShows == 1; }));
+    EXPECT_EQ(state->error(), QStringLiteral("登录已失效，请重新验证手机号"));
+    EXPECT_EQ(secrets.load(QStringLiteral("desktop-token")), QString());
+}
+
+} // namespace
+} // namespace tellwire

@@ -32,4 +32,9 @@ void SettingsDefaults::setString(const QString& key, const QString& value)
     emit changed(key);
 }
 
+bool SettingsDefaults::contains(const QString& key) const
+{
+    return settings_.value(key).typeId() == QMetaType::QString;
+}
+
 } // namespace tellwire

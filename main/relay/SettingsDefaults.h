@@ -18,6 +18,7 @@ public:
 
     QString string(const QString& key) const override;
     void setString(const QString& key, const QString& value) override;
+    bool contains(const QString& key) const override;
 
     QString fileName() const { return settings_.fileName(); }
 

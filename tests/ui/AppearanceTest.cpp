@@ -1,10 +1,12 @@
 #include "ui/Appearance.h"
 
 #include "relay/Defaults.h"
+#include "relay/SettingsDefaults.h"
 
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 namespace tellwire {
 namespace {
@@ -75,6 +77,25 @@ TEST_F(AppearanceTest, TellsAboutItsOwnKeysOnly)
     defaults.setString(QStringLiteral("appearance"), QStringLiteral("dark"));
     EXPECT_EQ(accent.size(), 1);
     EXPECT_EQ(scheme.size(), 1);
+}
+
+TEST(AppearanceSettingsFileTest, AnEmptiedAccentStaysEmptyAcrossLaunches)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString file = folder.filePath(QStringLiteral("tellwire.conf"));
+    {
+        SettingsDefaults defaults(file);
+        Appearance appearance(defaults);
+        EXPECT_EQ(appearance.accent(), QStringLiteral("#0c9488"));
+        appearance.setAccent(QString());
+        appearance.setAppearance(QStringLiteral("dark"));
+    }
+    SettingsDefaults defaults(file);
+    Appearance appearance(defaults);
+    EXPECT_EQ(appearance.accent(), QString());
+    EXPECT_FALSE(appearance.isSelected(QStringLiteral("#0c9488")));
+    EXPECT_EQ(appearance.scheme(), Appearance::Scheme::Dark);
 }
 
 TEST_F(AppearanceTest, CutKeepsSevenCharacters)

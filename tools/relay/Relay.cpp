@@ -1,0 +1,198 @@
+#include "Relay.h"
+
+#include "PhoneNumber.h"
+#include "RandomSource.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace tellwire {
+
+namespace {
+
+// Held requests wake at least this often, whatever the condition variable says.
+constexpr std::chrono::milliseconds waitSlice{200};
+
+bool isCodeShaped(std::string_view code)
+{
+    return code.size() == 6
+        && std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+} // namespace
+
+Relay::Account::Account(const RelayLimits& limits)
+    : log(limits.eventsPerAccount, limits.textBytesPerAccount)
+{
+}
+
+Relay::Relay(RelayOptions options)
+    : options_(std::move(options))
+    , codes_(options_.limits, options_.fixedCode)
+{
+    options_.hold = std::clamp(options_.hold, std::chrono::milliseconds(0), maximumHold);
+}
+
+std::int64_t Relay::now() const
+{
+    if (options_.now)
+        return options_.now();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void Relay::say(const std::string& line) const
+{
+    if (options_.notice)
+        options_.notice(line);
+}
+
+Outcome<std::string> Relay::requestCode(std::string_view phone)
+{
+    const auto number = accountNumber(phone);
+    if (!number)
+        return Refusal::invalidPhone();
+    Outcome<std::string> issued;
+    {
+        std::lock_guard lock(mutex_);
+        issued = codes_.issue(*number, now());
+    }
+    if (const auto* code = std::get_if<std::string>(&issued))
+        say("code " + *code + " for " + *number + " (valid 5 minutes)");
+    else
+        say("code request for " + *number + " refused: too many requests");
+    return issued;
+}
+
+Outcome<std::string> Relay::verify(std::string_view phone, std::string_view code,
+                                   std::string_view role, std::string_view deviceId)
+{
+    const auto number = accountNumber(phone);
+    if (!number)
+        return Refusal::invalidPhone();
+    if (role != "desktop" && role != "phone")
+        return Refusal{400, "invalid_role", "role 必须是 desktop 或 phone"};
+    if (deviceId.size() > EventDraft::maxIdBytes)
+        return Refusal::invalidRequest("device_id 过长");
+
+    std::string token = RandomSource::hex(32);
+    {
+        std::lock_guard lock(mutex_);
+        if (!isCodeShaped(code) || !codes_.redeem(*number, code, now()))
+            return Refusal::invalidCode();
+        Account& account = accountFor(*number);
+        account.tokens.push_back(token);
+        tokens_[token] = Credential{*number, std::string(role), std::string(deviceId)};
+        if (account.tokens.size() > options_.limits.tokensPerAccount) {
+            tokens_.erase(account.tokens.front());
+            account.tokens.pop_front();
+        }
+    }
+    say(std::string(role) + " signed in for " + *number);
+    return token;
+}
+
+Relay::Account& Relay::accountFor(const std::string& number)
+{
+    if (Account* account = find(number))
+        return *account;
+    if (accounts_.size() >= options_.limits.accounts) {
+        // Drop the account used least recently, with every token of it.
+        auto oldest = std::min_element(accounts_.begin(), accounts_.end(), [](auto& a, auto& b) {
+            return a.second.lastUsed < b.second.lastUsed;
+        });
+        for (const auto& token : oldest->second.tokens)
+            tokens_.erase(token);
+        accounts_.erase(oldest);
+    }
+    Account& account = accounts_.try_emplace(number, options_.limits).first->second;
+    account.lastUsed = ++useCounter_;
+    return account;
+}
+
+Relay::Account* Relay::find(const std::string& number)
+{
+    const auto it = accounts_.find(number);
+    if (it == accounts_.end())
+        return nullptr;
+    it->second.lastUsed = ++useCounter_;
+    return &it->second;
+}
+
+std::optional<Credential> Relay::identify(std::string_view token)
+{
+    std::lock_guard lock(mutex_);
+    const auto it = tokens_.find(std::string(token));
+    if (it == tokens_.end())
+        return std::nullopt;
+    find(it->second.number); // counts as a use of the account
+    return it->second;
+}
+
+Outcome<PublishedEvent> Relay::publish(const Credential& who, EventDraft draft)
+{
+    if (who.role != "phone")
+        return Refusal::forbidden();
+    PublishedEvent published;
+    {
+        std::lock_guard lock(mutex_);
+        Account* account = find(who.number);
+        if (!account)
+            return Refusal::unauthorized();
+        const Event& event = account->log.append(std::move(draft), now());
+        published = {event.seq, event.at};
+    }
+    changed_.notify_all();
+    return published;
+}
+
+Outcome<EventBatch> Relay::events(const Credential& who, std::int64_t cursor)
+{
+    if (who.role != "desktop")
+        return Refusal::forbidden();
+    const auto deadline = std::chrono::steady_clock::now() + options_.hold;
+    std::unique_lock lock(mutex_);
+    bool held = false;
+    struct Release {
+        Relay& relay;
+        bool& held;
+        ~Release() { relay.heldPolls_ -= held ? 1 : 0; }
+    } release{*this, held};
+
+    for (;;) {
+        // Looked up afresh after every wait: the account may have been dropped.
+        Account* account = find(who.number);
+        if (!account)
+            return Refusal::unauthorized();
+        EventBatch batch = account->log.after(cursor, options_.limits.eventsPerReply);
+        const auto current = std::chrono::steady_clock::now();
+        if (!batch.events.empty() || stopping_ || current >= deadline)
+            return batch;
+        if (!held) {
+            if (heldPolls_ >= options_.limits.heldPolls)
+                return batch; // keep threads free for sign-in and publishing
+            ++heldPolls_;
+            held = true;
+            changed_.notify_all();
+        }
+        changed_.wait_until(lock, std::min(deadline, current + waitSlice));
+    }
+}
+
+bool Relay::waitForHeldPolls(std::size_t count, std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return heldPolls_ >= count; });
+}
+
+void Relay::stop()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+}
+
+} // namespace tellwire

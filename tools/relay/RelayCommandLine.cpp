@@ -1,0 +1,97 @@
+#include "RelayCommandLine.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace tellwire {
+
+namespace {
+
+std::optional<int> parsePort(std::string_view text)
+{
+    int port = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+    if (error != std::errc() || end != text.data() + text.size() || port < 0 || port > 65535)
+        return std::nullopt;
+    return port;
+}
+
+std::optional<std::chrono::milliseconds> parseSeconds(const std::string& text)
+{
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '.'; }))
+        return std::nullopt;
+    try {
+        std::size_t used = 0;
+        const double seconds = std::stod(text, &used);
+        if (used != text.size() || !std::isfinite(seconds) || seconds < 0 || seconds * 1000 > maximumHold.count())
+            return std::nullopt;
+        return std::chrono::milliseconds(std::llround(seconds * 1000));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+const char* RelayCommandLine::usage()
+{
+    return "usage: tellwire-relay [--listen HOST:PORT] [--code NNNNNN] [--hold SECONDS]\n"
+           "                      [--tls-cert FILE --tls-key FILE]\n"
+           "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8787; port 0 picks a free port)\n"
+           "  --code NNNNNN       issue this code on every request instead of a random one\n"
+           "  --hold SECONDS      hold an events request with nothing new this long (default 20, at most 24)\n"
+           "  --tls-cert FILE     serve HTTPS with this PEM certificate ...\n"
+           "  --tls-key FILE      ... and this PEM private key\n";
+}
+
+std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::vector<std::string>& args)
+{
+    RelayCommandLine line;
+    std::optional<std::string> cert, key;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        if (option == "-h" || option == "--help") {
+            line.help = true;
+            continue;
+        }
+        if (option != "--listen" && option != "--code" && option != "--hold" && option != "--tls-cert"
+            && option != "--tls-key")
+            return "unknown option " + option;
+        if (i + 1 >= args.size())
+            return option + " needs a value";
+        const std::string& value = args[++i];
+        if (option == "--listen") {
+            const auto colon = value.rfind(':');
+            if (colon == std::string::npos || colon == 0)
+                return "--listen wants HOST:PORT, e.g. 127.0.0.1:8787";
+            const auto port = parsePort(std::string_view(value).substr(colon + 1));
+            if (!port)
+                return "--listen: the port must be a number from 0 to 65535";
+            line.host = value.substr(0, colon);
+            if (line.host.size() > 2 && line.host.front() == '[' && line.host.back() == ']')
+                line.host = line.host.substr(1, line.host.size() - 2);
+            line.port = *port;
+        } else if (option == "--code") {
+            if (value.size() != 6 || !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
+                return "--code wants exactly 6 digits";
+            line.fixedCode = value;
+        } else if (option == "--hold") {
+            const auto hold = parseSeconds(value);
+            if (!hold)
+                return "--hold wants a number of seconds from 0 to 24";
+            line.hold = *hold;
+        } else if (option == "--tls-cert") {
+            cert = value;
+        } else {
+            key = value;
+        }
+    }
+    if (cert.has_value() != key.has_value())
+        return "--tls-cert and --tls-key go together";
+    if (cert)
+        line.tls = TlsFiles{*cert, *key};
+    return line;
+}
+
+} // namespace tellwire

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "RelayOptions.h"
+#include "RelayServer.h"
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace tellwire {
+
+// What `tellwire-relay` was asked to do.
+struct RelayCommandLine {
+    std::string host = "127.0.0.1";
+    int port = 8787;
+    std::optional<std::string> fixedCode;
+    std::chrono::milliseconds hold{20000};
+    std::optional<TlsFiles> tls;
+    bool help = false;
+
+    // The parsed command line, or the sentence saying what is wrong with it.
+    static std::variant<RelayCommandLine, std::string> parse(const std::vector<std::string>& args);
+    static const char* usage();
+};
+
+} // namespace tellwire

@@ -1,0 +1,260 @@
+#include "RelayServer.h"
+
+#include "Relay.h"
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/socket.h>
+
+#include <charconv>
+#include <chrono>
+
+namespace tellwire {
+
+namespace {
+
+void answer(httplib::Response& res, int status, const nlohmann::json& body)
+{
+    res.status = status;
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(body.dump(), "application/json");
+}
+
+void refuse(httplib::Response& res, const Refusal& refusal)
+{
+    answer(res, refusal.status, {{"error", refusal.error}, {"message", refusal.message}});
+}
+
+// Pulls a string member; an absent or mistyped one is a bad request.
+std::optional<std::string> member(const nlohmann::json& body, const char* name)
+{
+    const auto it = body.find(name);
+    if (it == body.end() || !it->is_string())
+        return std::nullopt;
+    return it->get<std::string>();
+}
+
+std::optional<std::string> bearerToken(const httplib::Request& req)
+{
+    const std::string header = req.get_header_value("Authorization");
+    constexpr std::string_view scheme = "bearer ";
+    if (header.size() <= scheme.size())
+        return std::nullopt;
+    for (std::size_t i = 0; i < scheme.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(header[i])) != scheme[i])
+            return std::nullopt;
+    }
+    return header.substr(scheme.size());
+}
+
+std::optional<std::int64_t> parseCursor(const std::string& text)
+{
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < -1)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+RelayServer::RelayServer(Relay& relay, const std::optional<TlsFiles>& tls)
+    : relay_(relay)
+{
+    if (tls)
+        server_ = std::make_unique<httplib::SSLServer>(tls->certificate.c_str(), tls->privateKey.c_str());
+    else
+        server_ = std::make_unique<httplib::Server>();
+    // Held polls keep their thread, so the pool is larger than the default.
+    server_->new_task_queue = [] { return new httplib::ThreadPool(threads); };
+    server_->set_payload_max_length(maxBodyBytes);
+    server_->set_keep_alive_max_count(1000);
+    // The library's default adds SO_REUSEPORT, which would let a second relay
+    // share the port silently instead of failing to listen.
+    server_->set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    route();
+}
+
+RelayServer::~RelayServer()
+{
+    stop();
+}
+
+bool RelayServer::isValid() const
+{
+    return server_->is_valid();
+}
+
+int RelayServer::bind(const std::string& host, int port)
+{
+    if (port == 0)
+        return server_->bind_to_any_port(host);
+    return server_->bind_to_port(host, port) ? port : -1;
+}
+
+void RelayServer::start()
+{
+    listening_ = true;
+    thread_ = std::thread([this] {
+        server_->listen_after_bind();
+        finished_ = true;
+    });
+}
+
+void RelayServer::stop()
+{
+    relay_.stop();
+    if (!listening_.exchange(false))
+        return;
+    // stop() does nothing before the server loop has started.
+    while (!server_->is_running() && !finished_)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    server_->stop();
+    thread_.join();
+}
+
+std::function<void(const httplib::Request&, httplib::Response&, const httplib::ContentReader&)>
+RelayServer::withBody(BodyHandler handler)
+{
+    return [handler = std::move(handler)](const httplib::Request& req, httplib::Response& res,
+                                          const httplib::ContentReader& reader) {
+        std::string body;
+        bool tooLarge = false;
+        const bool complete = reader([&](const char* data, std::size_t length) {
+            if (body.size() + length > maxBodyBytes) {
+                tooLarge = true;
+                return false;
+            }
+            body.append(data, length);
+            return true;
+        });
+        if (tooLarge || res.status == 413)
+            return refuse(res, Refusal::tooLarge());
+        if (!complete)
+            return refuse(res, Refusal::invalidRequest("请求内容不完整"));
+        const auto json = nlohmann::json::parse(body, nullptr, false);
+        if (json.is_discarded() || !json.is_object())
+            return refuse(res, Refusal::invalidJson());
+        res.status = 200;
+        handler(req, res, json);
+    };
+}
+
+void RelayServer::route()
+{
+    using namespace std::placeholders;
+    auto& s = *server_;
+    s.Post("/v1/auth/phone/request", withBody(std::bind(&RelayServer::requestCode, this, _1, _2, _3)));
+    s.Post("/v1/auth/phone/verify", withBody(std::bind(&RelayServer::verify, this, _1, _2, _3)));
+    s.Post("/v1/events", withBody(std::bind(&RelayServer::publish, this, _1, _2, _3)));
+    s.Get("/v1/me", std::bind(&RelayServer::me, this, _1, _2));
+    s.Get("/v1/events", std::bind(&RelayServer::readEvents, this, _1, _2));
+    // Unknown paths: bodies are still read within the limit, so none lingers.
+    s.Post(".*", withBody([](const auto&, auto& res, const auto&) { refuse(res, Refusal::notFound()); }));
+    s.Get(".*", [](const auto&, auto& res) { refuse(res, Refusal::notFound()); });
+
+    s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+        // Other methods would have their bodies read without a bound.
+        if (req.method == "GET" || req.method == "HEAD" || req.method == "POST")
+            return httplib::Server::HandlerResponse::Unhandled;
+        refuse(res, Refusal::methodNotAllowed());
+        res.set_header("Allow", "GET, POST");
+        res.set_header("Connection", "close");
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    // Replies the library makes on its own (a bad request line, 413, 404) get
+    // the same body as ours; ours already carry one.
+    s.set_error_handler(httplib::Server::HandlerWithResponse(
+        [](const httplib::Request&, httplib::Response& res) {
+            if (!res.body.empty())
+                return httplib::Server::HandlerResponse::Unhandled;
+            refuse(res, Refusal::forStatus(res.status));
+            return httplib::Server::HandlerResponse::Handled;
+        }));
+    s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+        refuse(res, Refusal::internal());
+    });
+}
+
+void RelayServer::requestCode(const httplib::Request&, httplib::Response& res, const nlohmann::json& body)
+{
+    const auto phone = member(body, "phone");
+    if (!phone)
+        return refuse(res, Refusal::invalidPhone());
+    const auto issued = relay_.requestCode(*phone);
+    if (const auto* refusal = std::get_if<Refusal>(&issued))
+        return refuse(res, *refusal);
+    answer(res, 200, {{"ok", true}, {"expires_in", 300}});
+}
+
+void RelayServer::verify(const httplib::Request&, httplib::Response& res, const nlohmann::json& body)
+{
+    const auto phone = member(body, "phone");
+    if (!phone)
+        return refuse(res, Refusal::invalidPhone());
+    const auto code = member(body, "code");
+    const auto role = member(body, "role");
+    const auto deviceId = member(body, "device_id");
+    if (!code || !role || !deviceId)
+        return refuse(res, Refusal::invalidRequest("登录请求需要 phone、code、role 和 device_id"));
+    const auto token = relay_.verify(*phone, *code, *role, *deviceId);
+    if (const auto* refusal = std::get_if<Refusal>(&token))
+        return refuse(res, *refusal);
+    answer(res, 200, {{"token", std::get<std::string>(token)}});
+}
+
+void RelayServer::me(const httplib::Request& req, httplib::Response& res)
+{
+    const auto token = bearerToken(req);
+    const auto who = token ? relay_.identify(*token) : std::nullopt;
+    if (!who)
+        return refuse(res, Refusal::unauthorized());
+    answer(res, 200, {{"phone", who->number}, {"role", who->role}, {"device_id", who->deviceId}});
+}
+
+void RelayServer::readEvents(const httplib::Request& req, httplib::Response& res)
+{
+    const auto token = bearerToken(req);
+    const auto who = token ? relay_.identify(*token) : std::nullopt;
+    if (!who)
+        return refuse(res, Refusal::unauthorized());
+    std::int64_t after = -1;
+    if (req.has_param("after")) {
+        const auto parsed = parseCursor(req.get_param_value("after"));
+        if (!parsed)
+            return refuse(res, {400, "invalid_cursor", "after 必须是 -1 或非负整数"});
+        after = *parsed;
+    }
+    const auto batch = relay_.events(*who, after);
+    if (const auto* refusal = std::get_if<Refusal>(&batch))
+        return refuse(res, *refusal);
+    const auto& events = std::get<EventBatch>(batch);
+    nlohmann::json list = nlohmann::json::array();
+    for (const Event& event : events.events)
+        list.push_back(event.toJson());
+    answer(res, 200, {{"events", std::move(list)}, {"cursor", events.cursor}});
+}
+
+void RelayServer::publish(const httplib::Request& req, httplib::Response& res, const nlohmann::json& body)
+{
+    const auto token = bearerToken(req);
+    const auto who = token ? relay_.identify(*token) : std::nullopt;
+    if (!who)
+        return refuse(res, Refusal::unauthorized());
+    if (who->role != "phone")
+        return refuse(res, Refusal::forbidden());
+    auto draft = EventDraft::fromJson(body);
+    if (const auto* refusal = std::get_if<Refusal>(&draft))
+        return refuse(res, *refusal);
+    const auto published = relay_.publish(*who, std::move(std::get<EventDraft>(draft)));
+    if (const auto* refusal = std::get_if<Refusal>(&published))
+        return refuse(res, *refusal);
+    const auto& event = std::get<PublishedEvent>(published);
+    answer(res, 200, {{"seq", event.seq}, {"at", event.at}, {"cursor", event.seq}});
+}
+
+} // namespace tellwire

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "Refusal.h"
+#include "RelayOptions.h"
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace tellwire {
+
+// The text-message codes of every number: issued on request, single use,
+// expiring, and rate limited per number. Not synchronised; the relay locks.
+class SignInCodes {
+public:
+    SignInCodes(const RelayLimits& limits, std::optional<std::string> fixedCode);
+
+    // A new code for the account number, or 429 when it asked too often.
+    Outcome<std::string> issue(const std::string& number, std::int64_t now);
+
+    // Uses up the matching live code. Too many wrong codes in a row discard
+    // every live code of the number.
+    bool redeem(const std::string& number, std::string_view code, std::int64_t now);
+
+private:
+    struct LiveCode {
+        std::string code;
+        std::int64_t expiresAt;
+    };
+    struct Number {
+        std::deque<std::int64_t> requests; // times of the requests of the last minute
+        std::vector<LiveCode> codes;
+        std::size_t wrongCodes = 0;
+    };
+
+    static void forgetStale(Number& entry, std::int64_t now);
+    bool makeRoom(std::int64_t now);
+
+    RelayLimits limits_;
+    std::optional<std::string> fixedCode_;
+    std::unordered_map<std::string, Number> numbers_;
+};
+
+} // namespace tellwire

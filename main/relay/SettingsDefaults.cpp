@@ -6,7 +6,7 @@ namespace tellwire {
 
 SettingsDefaults::SettingsDefaults(QObject* parent)
     : Defaults(parent)
-    , settings_(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("tellwire"), QStringLiteral("tellwire"))
+    , settings_(QSettings::UserScope, QStringLiteral("tellwire"), QStringLiteral("tellwire"))
 {
 }
 

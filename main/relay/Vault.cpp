@@ -150,13 +150,12 @@ void iterateUntil(GMainContext* context, const Operation& op, gint64 deadline)
 
 // Runs op on a private context, so that no other event of the application is
 // dispatched meanwhile, and stops waiting after bound.
-bool run(Operation* op, const QByteArray& busName, std::chrono::milliseconds bound)
+bool run(Operation* op, std::chrono::milliseconds bound)
 {
     static GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
     ++op->references; // for the callback chain
-    secret_service_open(SECRET_TYPE_SERVICE, busName.isEmpty() ? nullptr : busName.constData(),
-                        SECRET_SERVICE_OPEN_SESSION, op->cancellable, opened, op);
+    secret_service_open(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, op->cancellable, opened, op);
     const gint64 start = g_get_monotonic_time();
     iterateUntil(context, *op, start + gint64(bound.count()) * 1000);
     if (!op->done) {
@@ -171,9 +170,8 @@ bool run(Operation* op, const QByteArray& busName, std::chrono::milliseconds bou
 
 } // namespace
 
-Vault::Vault(std::chrono::milliseconds bound, QByteArray busName)
+Vault::Vault(std::chrono::milliseconds bound)
     : bound_(bound)
-    , busName_(std::move(busName))
 {
 }
 
@@ -181,7 +179,7 @@ QString Vault::load(const QString& account)
 {
     auto* op = new Operation(Operation::Kind::Load, account, {});
     QString secret;
-    if (run(op, busName_, bound_)) {
+    if (run(op, bound_)) {
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         const QString text = utf8.decode(op->value);
         if (!utf8.hasError())
@@ -194,7 +192,7 @@ QString Vault::load(const QString& account)
 bool Vault::save(const QString& account, const QString& value)
 {
     auto* op = new Operation(Operation::Kind::Save, account, value.toUtf8());
-    const bool ok = run(op, busName_, bound_);
+    const bool ok = run(op, bound_);
     op->release();
     return ok;
 }

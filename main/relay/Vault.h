@@ -2,8 +2,6 @@
 
 #include "relay/SecretStore.h"
 
-#include <QByteArray>
-
 #include <chrono>
 
 namespace tellwire {
@@ -17,15 +15,13 @@ class Vault final : public SecretStore {
 public:
     static constexpr std::chrono::milliseconds kDefaultBound{2000};
 
-    // busName: the service's bus name; empty means the standard one.
-    explicit Vault(std::chrono::milliseconds bound = kDefaultBound, QByteArray busName = {});
+    explicit Vault(std::chrono::milliseconds bound = kDefaultBound);
 
     QString load(const QString& account) override;
     bool save(const QString& account, const QString& value) override;
 
 private:
     std::chrono::milliseconds bound_;
-    QByteArray busName_;
 };
 
 } // namespace tellwire

@@ -70,6 +70,8 @@ RelayServer::RelayServer(Relay& relay, const std::optional<TlsFiles>& tls)
     server_->new_task_queue = [] { return new httplib::ThreadPool(threads); };
     server_->set_payload_max_length(maxBodyBytes);
     server_->set_keep_alive_max_count(1000);
+    // Headers and body go out in two writes; Nagle would hold the body back.
+    server_->set_tcp_nodelay(true);
     // The library's default adds SO_REUSEPORT, which would let a second relay
     // share the port silently instead of failing to listen.
     server_->set_socket_options([](int sock) {

@@ -1,0 +1,68 @@
+// The Tellwire process: the input-method server on IBus, the relay client and
+// the desktop windows, all on the one main thread.
+
+#include "input/ibus/InputMethodServer.h"
+#include "relay/DesktopState.h"
+#include "ui/AppShell.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// Names the process's connection to the input-method machinery; IBus finds the
+// engine by the component name instead, so on Linux this is informational.
+constexpr const char* kConnectionName = "Tellwire_Connection";
+const QString kBusName = QStringLiteral("cc.orrisfeld.tellwire.inputmethod");
+
+// Stands in for the desktop windows until they exist.
+class MinimalShell final : public tellwire::AppShell {
+public:
+    void hidePanel() override {}
+    void showPanelIfIdle() override {}
+    void showSettings() override {}
+};
+
+// One instance per session: false when another process owns the name.
+bool claimSessionName()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return true; // no session bus: nothing to share the session with
+    const auto reply = bus.interface()->registerService(kBusName, QDBusConnectionInterface::DontQueueService,
+                                                       QDBusConnectionInterface::DontAllowReplacement);
+    return reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Our own windows must never send their keys through our own engine.
+    qputenv("QT_IM_MODULE", "none");
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("Tellwire"));
+    app.setQuitOnLastWindowClosed(false);
+    app.setProperty("connectionName", QString::fromLatin1(kConnectionName));
+    // The daemon starts the engine with --ibus; nothing else is read.
+    const bool startedByDaemon = app.arguments().contains(QStringLiteral("--ibus"));
+
+    if (!claimSessionName())
+        return 0;
+
+    tellwire::DesktopState& state = tellwire::DesktopState::shared();
+    MinimalShell shell;
+
+    tellwire::InputMethodServer server(state, &shell);
+    if (tellwire::InputMethodServer::eventLoopIsGlib())
+        server.start(startedByDaemon);
+    else
+        std::fputs("Tellwire: Qt does not run on the GLib event loop (QT_NO_GLIB?); "
+                   "no input method is served\n", stderr);
+
+    return app.exec();
+}

@@ -1,0 +1,244 @@
+// GLib's headers come before Qt's, whose signals/slots keywords they use as names.
+#include <ibus.h>
+
+#include "PrivateIBusDaemon.h"
+#include "TestInputContext.h"
+#include "Wait.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+
+namespace tellwire {
+namespace {
+
+using namespace tellwire::testing;
+
+constexpr const char* kEngine = "cc.orrisfeld.tellwire.inputmethod";
+const QString kBusName = QStringLiteral("cc.orrisfeld.tellwire.inputmethod");
+
+bool dictionaryBuilt()
+{
+    return std::filesystem::exists(std::filesystem::path(TELLWIRE_RESOURCE_DIR) / "pinyin_simp.dict.yaml");
+}
+
+// Whether a name has an owner on the daemon's own bus.
+bool ownedOnDaemon(const std::string& address, const char* name)
+{
+    GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT
+                             | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    if (!connection)
+        return false;
+    GVariant* reply = g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "NameHasOwner", g_variant_new("(s)", name),
+                                                  G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr,
+                                                  nullptr);
+    gboolean owned = FALSE;
+    if (reply) {
+        g_variant_get(reply, "(b)", &owned);
+        g_variant_unref(reply);
+    }
+    g_dbus_connection_close_sync(connection, nullptr, nullptr);
+    g_object_unref(connection);
+    return owned;
+}
+
+// Ends whichever Tellwire holds the session's name (one the daemon started).
+void endTellwireOfSession()
+{
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    const auto pid = bus->servicePid(kBusName);
+    if (pid.isValid() && pid.value() > 0)
+        kill(pid_t(pid.value()), SIGTERM);
+}
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    PrivateIBusDaemon daemon{{PrivateIBusDaemon::tellwireComponent()}};
+    QProcess tellwire;
+
+    void SetUp() override { ASSERT_TRUE(daemon.start()) << daemon.error(); }
+
+    void TearDown() override
+    {
+        if (tellwire.state() != QProcess::NotRunning) {
+            tellwire.terminate();
+            tellwire.waitForFinished(5000);
+        }
+        endTellwireOfSession();
+    }
+
+    // Tellwire started as the launcher would start it, serving the daemon.
+    bool startTellwire(const QProcessEnvironment& extra = {})
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(extra);
+        tellwire.setProcessEnvironment(environment);
+        tellwire.setProcessChannelMode(QProcess::ForwardedChannels);
+        tellwire.start(QStringLiteral(TELLWIRE_EXECUTABLE), {});
+        if (!tellwire.waitForStarted())
+            return false;
+        // Nothing announces the name to a client of another bus; look until it is there.
+        return waitUntil([&] { return ownedOnDaemon(daemon.address(), kEngine); }, std::chrono::seconds(20),
+                         std::chrono::milliseconds(20));
+    }
+
+    std::unique_ptr<TestInputContext> focusedContext()
+    {
+        auto context = TestInputContext::create(daemon.address());
+        if (!context)
+            return nullptr;
+        // The daemon switches engines only for a focused context.
+        context->focusIn();
+        if (!context->setEngine(kEngine))
+            return nullptr;
+        // Focus is a one-way call; a key round trip behind it makes sure it arrived.
+        if (!context->sendKey(IBUS_KEY_Shift_L, IBUS_RELEASE_MASK))
+            return nullptr;
+        return context;
+    }
+
+    static void type(TestInputContext& context, const char* letters)
+    {
+        for (const char* letter = letters; *letter; ++letter)
+            EXPECT_EQ(context.press(ibus_keyval_from_name(std::string(1, *letter).c_str())), true) << *letter;
+    }
+};
+
+TEST_F(EndToEndTest, TypingPinyinThenSpaceCommitsTheFirstCandidate)
+{
+    if (!dictionaryBuilt())
+        GTEST_SKIP() << "the pinyin dictionary is not in the build tree (install rime-data-pinyin-simp)";
+    ASSERT_TRUE(startTellwire());
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+
+    type(*context, "nihao");
+    EXPECT_EQ(context->preedit.text, QStringLiteral("nihao"));
+    EXPECT_EQ(context->preedit.cursor, 5u);
+    EXPECT_TRUE(context->preedit.visible);
+    ASSERT_TRUE(context->lookupVisible);
+    ASSERT_FALSE(context->lookupTable.isEmpty());
+    EXPECT_EQ(context->lookupTable.first(), QStringLiteral("你好"));
+    EXPECT_LE(context->lookupTable.size(), 9);
+
+    EXPECT_EQ(context->press(IBUS_KEY_space), true);
+    EXPECT_EQ(context->commits, std::vector<QString>{QStringLiteral("你好")});
+    EXPECT_FALSE(context->preedit.visible);
+    EXPECT_TRUE(waitUntil([&] { return !context->lookupVisible; }, std::chrono::seconds(2)));
+
+    // A digit picks from the table; the one commit carries it.
+    type(*context, "shi");
+    const QString second = context->lookupTable.value(1);
+    ASSERT_FALSE(second.isEmpty());
+    EXPECT_EQ(context->press(IBUS_KEY_2), true);
+    EXPECT_EQ(context->commits.back(), second);
+}
+
+TEST_F(EndToEndTest, ShiftSpaceSwitchesToEnglishWhereKeysPassThrough)
+{
+    if (!dictionaryBuilt())
+        GTEST_SKIP() << "the pinyin dictionary is not in the build tree (install rime-data-pinyin-simp)";
+    ASSERT_TRUE(startTellwire());
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+
+    EXPECT_EQ(context->press(IBUS_KEY_space, IBUS_SHIFT_MASK), true);
+    EXPECT_EQ(context->press(IBUS_KEY_a), false);
+    EXPECT_EQ(context->press(IBUS_KEY_space), false);
+    EXPECT_EQ(context->press(IBUS_KEY_Escape), false);
+    EXPECT_TRUE(context->committed.isEmpty());
+    EXPECT_FALSE(context->preedit.visible);
+
+    EXPECT_EQ(context->press(IBUS_KEY_space, IBUS_SHIFT_MASK), true);
+    EXPECT_EQ(context->press(IBUS_KEY_a), true);
+    EXPECT_EQ(context->preedit.text, QStringLiteral("a"));
+}
+
+TEST_F(EndToEndTest, KeysWithControlOrReleasesPassThrough)
+{
+    ASSERT_TRUE(startTellwire());
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+    EXPECT_EQ(context->press(IBUS_KEY_c, IBUS_CONTROL_MASK), false);
+    EXPECT_EQ(context->sendKey(IBUS_KEY_a, IBUS_RELEASE_MASK), false);
+    EXPECT_FALSE(context->preedit.visible);
+}
+
+TEST_F(EndToEndTest, MovingTheFocusCommitsTheCompositionWhereItWasTyped)
+{
+    if (!dictionaryBuilt())
+        GTEST_SKIP() << "the pinyin dictionary is not in the build tree (install rime-data-pinyin-simp)";
+    ASSERT_TRUE(startTellwire());
+    auto first = focusedContext();
+    ASSERT_TRUE(first);
+    type(*first, "nihao");
+
+    first->focusOut();
+    auto second = focusedContext();
+    ASSERT_TRUE(second);
+    // The daemon hands the engine to the next context before telling it the
+    // focus left, so the letters on screen are what stays where they were typed.
+    ASSERT_TRUE(waitUntil([&] { return !first->committed.isEmpty(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(first->committed, QStringLiteral("nihao"));
+    EXPECT_TRUE(second->committed.isEmpty());
+    EXPECT_FALSE(second->preedit.visible);
+
+    // The composition is closed: the next letter starts a new one.
+    type(*second, "ma");
+    EXPECT_EQ(second->preedit.text, QStringLiteral("ma"));
+}
+
+TEST_F(EndToEndTest, ResetLeavesTheCompositionTypedOnce)
+{
+    if (!dictionaryBuilt())
+        GTEST_SKIP() << "the pinyin dictionary is not in the build tree (install rime-data-pinyin-simp)";
+    ASSERT_TRUE(startTellwire());
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+    type(*context, "nihao");
+    context->reset();
+    ASSERT_TRUE(context->sendKey(IBUS_KEY_Shift_L, IBUS_RELEASE_MASK)); // a round trip behind the reset
+    // The daemon commits the letters on screen; nothing follows them.
+    EXPECT_EQ(context->commits, std::vector<QString>{QStringLiteral("nihao")});
+    EXPECT_FALSE(context->preedit.visible);
+    type(*context, "a");
+    EXPECT_EQ(context->preedit.text, QStringLiteral("a"));
+}
+
+TEST_F(EndToEndTest, TheDaemonStartsTellwireFromItsComponentFile)
+{
+    // Nothing started by hand: switching to the engine makes the daemon run
+    // the component file's exec (build/bin/Tellwire --ibus).
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+    EXPECT_TRUE(ownedOnDaemon(daemon.address(), kEngine));
+    EXPECT_TRUE(QDBusConnection::sessionBus().interface()->isServiceRegistered(kBusName));
+    if (dictionaryBuilt()) {
+        type(*context, "ni");
+        EXPECT_EQ(context->preedit.text, QStringLiteral("ni"));
+    }
+}
+
+TEST_F(EndToEndTest, ASecondInstanceExitsQuietly)
+{
+    ASSERT_TRUE(startTellwire());
+    QProcess second;
+    second.start(QStringLiteral(TELLWIRE_EXECUTABLE), {QStringLiteral("--ibus")});
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(second.readAllStandardError().isEmpty());
+    EXPECT_EQ(tellwire.state(), QProcess::Running);
+}
+
+} // namespace
+} // namespace tellwire

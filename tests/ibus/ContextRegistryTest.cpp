@@ -1,0 +1,57 @@
+#include "input/ibus/ContextRegistry.h"
+
+#include "relay/DesktopState.h"
+#include "relay/Defaults.h"
+#include "relay/SecretStore.h"
+
+#include <gtest/gtest.h>
+
+namespace tellwire {
+namespace {
+
+class ContextRegistryTest : public ::testing::Test {
+protected:
+    MemorySecretStore secrets;
+    MemoryDefaults defaults;
+    DesktopState state{secrets, defaults, nullptr};
+    ContextRegistry contexts{[this](const QString& path) {
+        return std::make_unique<InputContextSession>(path, state, nullptr);
+    }};
+
+    static QString path(int n) { return QStringLiteral("/org/freedesktop/IBus/InputContext_%1").arg(n); }
+};
+
+TEST_F(ContextRegistryTest, OneControllerPerContextKeptAcrossFocus)
+{
+    InputContextSession& first = contexts.focus(path(1));
+    const QUuid identity = first.controller().identity();
+    contexts.focus(path(2));
+    EXPECT_EQ(contexts.focus(path(1)).controller().identity(), identity);
+    EXPECT_NE(contexts.find(path(2))->controller().identity(), identity);
+    EXPECT_EQ(contexts.size(), 2u);
+}
+
+TEST_F(ContextRegistryTest, LeastRecentlyFocusedIsDroppedBeyondTheLimit)
+{
+    for (int n = 1; n <= int(ContextRegistry::kLimit); ++n)
+        contexts.focus(path(n));
+    contexts.focus(path(1)); // now the most recent; 2 is the oldest
+    contexts.focus(path(1000));
+    EXPECT_EQ(contexts.size(), ContextRegistry::kLimit);
+    EXPECT_NE(contexts.find(path(1)), nullptr);
+    EXPECT_EQ(contexts.find(path(2)), nullptr);
+    EXPECT_NE(contexts.find(path(3)), nullptr);
+}
+
+TEST_F(ContextRegistryTest, ADroppedActiveControllerLeavesNoDanglingFocus)
+{
+    contexts.focus(path(1)).controller().activateServer();
+    ASSERT_NE(state.active(), nullptr);
+    for (int n = 2; n <= int(ContextRegistry::kLimit) + 1; ++n)
+        contexts.focus(path(n));
+    EXPECT_EQ(contexts.find(path(1)), nullptr);
+    EXPECT_EQ(state.active(), nullptr);
+}
+
+} // namespace
+} // namespace tellwire

@@ -1,0 +1,165 @@
+// GLib's headers come before Qt's, whose signals/slots keywords they use as names.
+#include <ibus.h>
+
+#include "PrivateIBusDaemon.h"
+#include "TestInputContext.h"
+#include "Wait.h"
+#include "input/VoiceInputController.h"
+#include "input/ibus/InputMethodServer.h"
+#include "relay/DesktopState.h"
+#include "relay/Defaults.h"
+#include "relay/SecretStore.h"
+#include "support/Fakes.h"
+
+#include <gtest/gtest.h>
+
+namespace tellwire {
+namespace {
+
+using namespace tellwire::testing;
+
+// The engine served from this process to a private daemon (which knows it only
+// from the run-time registration), with test clients as the applications.
+class InputMethodServerTest : public ::testing::Test {
+protected:
+    PrivateIBusDaemon daemon{{}};
+    MemorySecretStore secrets;
+    MemoryDefaults defaults;
+    RecordingShell shell;
+    std::unique_ptr<DesktopState> state;
+    std::unique_ptr<InputMethodServer> server;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(InputMethodServer::eventLoopIsGlib());
+        ASSERT_TRUE(daemon.start()) << daemon.error();
+        state = std::make_unique<DesktopState>(secrets, defaults, nullptr);
+        server = std::make_unique<InputMethodServer>(*state, &shell);
+        server->start(false);
+        ASSERT_TRUE(waitUntil([&] { return server->ready(); })) << "the engine was never registered";
+    }
+
+    void TearDown() override { server.reset(); }
+
+    VoiceInputController* controllerOf(const TestInputContext& context)
+    {
+        InputContextSession* session = server->contexts().find(context.path());
+        return session ? &session->controller() : nullptr;
+    }
+
+    // A context switched to Tellwire and holding the focus.
+    std::unique_ptr<TestInputContext> focusedContext()
+    {
+        auto context = TestInputContext::create(daemon.address());
+        if (!context) {
+            ADD_FAILURE() << "no input context at " << daemon.address();
+            return nullptr;
+        }
+        // The daemon switches engines only for a focused context.
+        context->focusIn();
+        if (!context->setEngine(InputMethodServer::kEngineName)) {
+            ADD_FAILURE() << "the daemon did not switch to the engine";
+            return nullptr;
+        }
+        if (!waitUntil([&] { return state->active() && state->active() == controllerOf(*context); })) {
+            ADD_FAILURE() << "the context's controller never became active";
+            return nullptr;
+        }
+        return context;
+    }
+};
+
+TEST_F(InputMethodServerTest, FocusedContextGetsAnActiveControllerAndHidesThePanel)
+{
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+    EXPECT_EQ(server->contexts().size(), 1u);
+    EXPECT_GE(shell.panelHides, 1);
+}
+
+TEST_F(InputMethodServerTest, TwoContextsGetTwoControllers)
+{
+    auto first = focusedContext();
+    ASSERT_TRUE(first);
+    VoiceInputController* firstController = controllerOf(*first);
+    first->focusOut();
+    auto second = focusedContext();
+    ASSERT_TRUE(second);
+    VoiceInputController* secondController = controllerOf(*second);
+    ASSERT_NE(firstController, nullptr);
+    EXPECT_NE(firstController, secondController);
+    EXPECT_NE(firstController->identity(), secondController->identity());
+    EXPECT_EQ(server->contexts().size(), 2u);
+
+    // Back to the first: the same controller as before.
+    second->focusOut();
+    first->focusIn();
+    EXPECT_TRUE(waitUntil([&] { return state->active() == firstController; }));
+}
+
+TEST_F(InputMethodServerTest, InterimVoiceIsPreeditAndTheFinalIsCommitted)
+{
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+    VoiceInputController* controller = state->active();
+
+    // The caret follows the text, counted in characters: U+20000 is one.
+    controller->voice(QString::fromUtf8("你\xF0\xA0\x80\x80"), false, QStringLiteral("u1"));
+    ASSERT_TRUE(waitUntil([&] { return context->preedit.visible; }));
+    EXPECT_EQ(context->preedit.text, QString::fromUtf8("你\xF0\xA0\x80\x80"));
+    EXPECT_EQ(context->preedit.cursor, 2u);
+
+    controller->voice(QStringLiteral("你好。"), true, QStringLiteral("u1"));
+    ASSERT_TRUE(waitUntil([&] { return !context->committed.isEmpty(); }));
+    EXPECT_EQ(context->committed, QStringLiteral("你好。"));
+    EXPECT_FALSE(context->preedit.visible);
+}
+
+TEST_F(InputMethodServerTest, ResetTakesInterimVoiceOffWithoutTypingIt)
+{
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+    state->active()->voice(QStringLiteral("半句"), false, QStringLiteral("u1"));
+    ASSERT_TRUE(waitUntil([&] { return context->preedit.visible; }));
+
+    context->reset();
+    ASSERT_TRUE(waitUntil([&] { return !context->preedit.visible; }));
+    EXPECT_FALSE(state->active()->voiceID().has_value());
+    EXPECT_TRUE(context->committed.isEmpty());
+}
+
+TEST_F(InputMethodServerTest, WithNoClientFocusedNoControllerIsActiveAndThePanelIsAsked)
+{
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+    VoiceInputController* controller = state->active();
+    const int shownBefore = shell.idleShows;
+
+    // The daemon's own context takes the focus.
+    context->focusOut();
+    ASSERT_TRUE(waitUntil([&] { return state->active() == nullptr; }));
+    EXPECT_GT(shell.idleShows, shownBefore);
+
+    // Voice for the old controller is not typed into the context it left.
+    controller->voice(QStringLiteral("不该出现"), true, QStringLiteral("u2"));
+    auto other = TestInputContext::create(daemon.address());
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(other->sendKey(IBUS_KEY_a, IBUS_RELEASE_MASK)); // a round trip through the daemon
+    EXPECT_TRUE(context->committed.isEmpty());
+}
+
+TEST_F(InputMethodServerTest, ServesAgainAfterTheDaemonRestarts)
+{
+    ASSERT_TRUE(focusedContext());
+    daemon.stop();
+    ASSERT_TRUE(waitUntil([&] { return !server->ready(); }));
+    EXPECT_EQ(state->active(), nullptr);
+
+    ASSERT_TRUE(daemon.start()) << daemon.error();
+    ASSERT_TRUE(waitUntil([&] { return server->ready(); }, std::chrono::seconds(20)))
+        << "did not reconnect to the new daemon";
+    EXPECT_TRUE(focusedContext());
+}
+
+} // namespace
+} // namespace tellwire

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+typedef struct _GDBusConnection GDBusConnection;
+typedef struct _IBusInputContext IBusInputContext;
+
+namespace tellwire::testing {
+
+// What an application sees of one input context: a client of the daemon that
+// focuses, types and records what the engine sends back. Every call waits for
+// its answer while running the main loop, so an engine in this same process
+// keeps being served.
+class TestInputContext {
+public:
+    struct Preedit {
+        QString text;
+        unsigned cursor = 0;
+        bool visible = false;
+    };
+
+    // A new context on its own connection to the daemon at address, able to
+    // show preedit text and the lookup table itself.
+    static std::unique_ptr<TestInputContext> create(const std::string& address,
+                                                    const char* clientName = "tellwire-test");
+    ~TestInputContext();
+
+    QString path() const;
+    // Switches the context to engine and waits until the daemon has done so.
+    bool setEngine(const char* engine);
+    void focusIn();
+    void focusOut();
+    void reset();
+    // Sends a key press (and its release) and returns whether the engine
+    // handled the press; nullopt when no answer came.
+    std::optional<bool> press(unsigned keyval, unsigned state = 0);
+    std::optional<bool> sendKey(unsigned keyval, unsigned state);
+
+    // Everything committed so far, in order.
+    QString committed;
+    std::vector<QString> commits;
+    Preedit preedit;
+    int preeditUpdates = 0;
+    QStringList lookupTable;
+    bool lookupVisible = false;
+    int lookupUpdates = 0;
+    // Every candidate list the lookup table showed.
+    std::vector<QStringList> shownTables;
+
+private:
+    TestInputContext() = default;
+
+    GDBusConnection* connection_ = nullptr;
+    IBusInputContext* context_ = nullptr;
+};
+
+} // namespace tellwire::testing

@@ -3,7 +3,9 @@
 
 #include "input/ibus/InputMethodServer.h"
 #include "relay/DesktopState.h"
-#include "ui/AppShell.h"
+#include "relay/PlatformServices.h"
+#include "ui/AppDelegate.h"
+#include "ui/QtClipboard.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -18,14 +20,6 @@ namespace {
 // engine by the component name instead, so on Linux this is informational.
 constexpr const char* kConnectionName = "Tellwire_Connection";
 const QString kBusName = QStringLiteral("cc.orrisfeld.tellwire.inputmethod");
-
-// Stands in for the desktop windows until they exist.
-class MinimalShell final : public tellwire::AppShell {
-public:
-    void hidePanel() override {}
-    void showPanelIfIdle() override {}
-    void showSettings() override {}
-};
 
 // One instance per session: false when another process owns the name.
 bool claimSessionName()
@@ -54,10 +48,17 @@ int main(int argc, char** argv)
     if (!claimSessionName())
         return 0;
 
+    // The model, made from the Secret Service and the settings file.
+    static tellwire::QtClipboard clipboard;
+    tellwire::DesktopState::provide(tellwire::platformServices(&clipboard));
     tellwire::DesktopState& state = tellwire::DesktopState::shared();
-    MinimalShell shell;
 
-    tellwire::InputMethodServer server(state, &shell);
+    // The windows exist before the first input session; they are built, and
+    // the sign-in check starts, from inside the event loop.
+    tellwire::AppDelegate delegate(state);
+    QTimer::singleShot(0, &delegate, &tellwire::AppDelegate::launch);
+
+    tellwire::InputMethodServer server(state, &delegate);
     if (tellwire::InputMethodServer::eventLoopIsGlib())
         server.start(startedByDaemon);
     else

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+
 namespace tellwire {
 namespace {
 
@@ -34,12 +36,35 @@ protected:
         ASSERT_TRUE(InputMethodServer::eventLoopIsGlib());
         ASSERT_TRUE(daemon.start()) << daemon.error();
         state = std::make_unique<DesktopState>(secrets, defaults, nullptr);
+        state->setShell(&shell);
         server = std::make_unique<InputMethodServer>(*state, &shell);
         server->start(false);
         ASSERT_TRUE(waitUntil([&] { return server->ready(); })) << "the engine was never registered";
     }
 
     void TearDown() override { server.reset(); }
+
+    // One event from the phone, as the poller hands it over.
+    void consume(const QString& utterance, const QString& text, bool final)
+    {
+        Transcript event;
+        event.utterance = utterance;
+        event.text = text;
+        event.final = final;
+        event.seq = ++seq;
+        event.at = double(QDateTime::currentMSecsSinceEpoch());
+        state->consume(event);
+    }
+    qint64 seq = 0;
+
+    bool inHistory(const QString& text) const
+    {
+        for (const Transcript& entry : state->history()) {
+            if (entry.text == text)
+                return true;
+        }
+        return false;
+    }
 
     VoiceInputController* controllerOf(const TestInputContext& context)
     {
@@ -146,6 +171,50 @@ TEST_F(InputMethodServerTest, WithNoClientFocusedNoControllerIsActiveAndThePanel
     ASSERT_TRUE(other);
     ASSERT_TRUE(other->sendKey(IBUS_KEY_a, IBUS_RELEASE_MASK)); // a round trip through the daemon
     EXPECT_TRUE(context->committed.isEmpty());
+}
+
+TEST_F(InputMethodServerTest, AnUtteranceFromThePhoneIsTypedWhereItBegan)
+{
+    auto first = focusedContext();
+    ASSERT_TRUE(first);
+    consume(QStringLiteral("u1"), QStringLiteral("你好"), false);
+    ASSERT_TRUE(waitUntil([&] { return first->preedit.visible; }));
+    EXPECT_EQ(first->preedit.text, QStringLiteral("你好"));
+    consume(QStringLiteral("u1"), QStringLiteral("你好世界"), true);
+    ASSERT_TRUE(waitUntil([&] { return !first->committed.isEmpty(); }));
+    EXPECT_EQ(first->committed, QStringLiteral("你好世界"));
+
+    // The next utterance begins here, then the focus moves on: the rest of it
+    // is typed nowhere, yet kept in the history.
+    consume(QStringLiteral("u2"), QStringLiteral("第二"), false);
+    ASSERT_TRUE(waitUntil([&] { return first->preedit.visible; }));
+    first->focusOut();
+    auto second = focusedContext();
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(waitUntil([&] { return !first->preedit.visible; }));
+    consume(QStringLiteral("u2"), QStringLiteral("第二句"), true);
+    consume(QStringLiteral("u3"), QStringLiteral("第三句"), true);
+    ASSERT_TRUE(waitUntil([&] { return !second->committed.isEmpty(); }));
+    EXPECT_EQ(second->committed, QStringLiteral("第三句"));
+    EXPECT_EQ(first->committed, QStringLiteral("你好世界"));
+    EXPECT_TRUE(inHistory(QStringLiteral("第二句")));
+}
+
+TEST_F(InputMethodServerTest, WithNoClientFocusedAnUtteranceGoesToTheHistoryAndThePanel)
+{
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+    context->focusOut();
+    ASSERT_TRUE(waitUntil([&] { return state->active() == nullptr; }));
+    const int shownBefore = shell.idleShows;
+
+    consume(QStringLiteral("u9"), QStringLiteral("没有焦点"), false);
+    consume(QStringLiteral("u9"), QStringLiteral("没有焦点。"), true);
+    ASSERT_TRUE(context->sendKey(IBUS_KEY_a, IBUS_RELEASE_MASK)); // a round trip through the daemon
+    EXPECT_TRUE(context->committed.isEmpty());
+    EXPECT_FALSE(context->preedit.visible);
+    EXPECT_TRUE(inHistory(QStringLiteral("没有焦点。")));
+    EXPECT_GT(shell.idleShows, shownBefore);
 }
 
 TEST_F(InputMethodServerTest, ServesAgainAfterTheDaemonRestarts)

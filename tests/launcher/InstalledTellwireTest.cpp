@@ -1,0 +1,152 @@
+// The installed system: `cmake --install` into a temporary prefix, then what a
+// user does with it: register the engine with ibus-daemon and open the
+// settings window through the launcher, on a display and session bus of the
+// test's own.
+
+#include "PrivateIBusDaemon.h"
+#include "PrivateSessionBus.h"
+#include "XvfbDisplay.h"
+
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gmock/gmock.h>
+
+#include <ibus.h>
+
+using tellwire::testing::PrivateIBusDaemon;
+using tellwire::testing::PrivateSessionBus;
+using tellwire::testing::XvfbDisplay;
+
+namespace {
+
+const QString kName = QStringLiteral("cc.orrisfeld.tellwire.inputmethod");
+const QString kSettingsTitle = QStringLiteral("语音输入设置");
+
+struct ToolRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+ToolRun runTool(const QString& program, const QStringList& arguments,
+                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess tool;
+    tool.setProcessEnvironment(environment);
+    tool.start(program, arguments);
+    EXPECT_TRUE(tool.waitForFinished(120000)) << program.toStdString();
+    return {tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput()),
+            QString::fromUtf8(tool.readAllStandardError())};
+}
+
+class InstalledTellwireTest : public ::testing::Test {
+protected:
+    PrivateIBusDaemon ibus; // first: it points the test's XDG folders at its own
+    QTemporaryDir scratch;
+    QString prefix = scratch.filePath("prefix");
+
+    void SetUp() override
+    {
+        const ToolRun install = runTool(CMAKE_COMMAND, {"--install", TELLWIRE_BUILD_DIR, "--prefix", prefix});
+        ASSERT_EQ(install.exitCode, 0) << install.err.toStdString();
+    }
+
+    QString installed(const QString& path) const { return QDir(prefix).filePath(path); }
+    QString component() const { return installed("share/ibus/component/tellwire.xml"); }
+};
+
+TEST_F(InstalledTellwireTest, InstallLaysOutProgramsComponentResourcesAndMenuEntry)
+{
+    for (const char* program : {"bin/TellwireRegister", "bin/TellwireDesktop", "bin/tellwire-relay",
+                                "bin/tellwire-phone", "bin/tellwire-pinyin", "libexec/Tellwire"}) {
+        const QFileInfo file(installed(program));
+        EXPECT_TRUE(file.isFile() && file.isExecutable()) << program;
+    }
+
+    IBusComponent* parsed = ibus_component_new_from_file(component().toUtf8().constData());
+    ASSERT_NE(parsed, nullptr);
+    EXPECT_EQ(QString::fromUtf8(ibus_component_get_exec(parsed)), installed("libexec/Tellwire") + " --ibus");
+    GList* engines = ibus_component_get_engines(parsed);
+    ASSERT_NE(engines, nullptr);
+    EXPECT_EQ(QString::fromUtf8(ibus_engine_desc_get_name(IBUS_ENGINE_DESC(engines->data))), kName);
+    g_object_unref(parsed);
+
+    EXPECT_GT(QFileInfo(installed("share/tellwire/pinyin_simp.dict.yaml")).size(), 0);
+    EXPECT_TRUE(QFileInfo::exists(installed("share/icons/hicolor/scalable/apps/tellwire.svg")));
+
+    const QString entry = installed("share/applications/tellwire-desktop.desktop");
+    QSettings desktop(entry, QSettings::IniFormat);
+    EXPECT_EQ(desktop.value("Desktop Entry/Exec").toString(), "TellwireDesktop");
+    EXPECT_EQ(desktop.value("Desktop Entry/Icon").toString(), "tellwire");
+    const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
+    if (!validator.isEmpty()) {
+        const ToolRun validation = runTool(validator, {entry});
+        EXPECT_EQ(validation.exitCode, 0) << validation.out.toStdString() << validation.err.toStdString();
+    }
+}
+
+TEST_F(InstalledTellwireTest, RegisteredTellwireOpensItsSettingsThroughTheLauncher)
+{
+    ASSERT_TRUE(ibus.start());
+    const ToolRun registration = runTool(installed("bin/TellwireRegister"), {component()});
+    ASSERT_EQ(registration.out, "已注册并启用语音输入。\n") << registration.err.toStdString();
+    ASSERT_TRUE(ibus.lists(kName));
+
+    PrivateSessionBus bus;
+    ASSERT_TRUE(bus.isUp());
+    QProcess relay;
+    // Whatever happens below, nothing started here outlives the test.
+    auto stopAll = qScopeGuard([&] {
+        bus.stopOwnerOf(kName);
+        bus.stopOwnerOf("org.freedesktop.secrets");
+        relay.terminate();
+        relay.waitForFinished(5000);
+    });
+    auto session = bus.environment();
+    session.insert("XDG_DATA_HOME", scratch.filePath("data"));
+    QProcess keyring;
+    keyring.setProcessEnvironment(session);
+    keyring.start("gnome-keyring-daemon", {"--daemonize", "--unlock", "--components=secrets"});
+    keyring.write("tellwire");
+    keyring.closeWriteChannel();
+    ASSERT_TRUE(keyring.waitForFinished(10000));
+
+    relay.start(installed("bin/tellwire-relay"), {"--listen", "127.0.0.1:0", "--code", "123456"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return relay.canReadLine(); }, 10000));
+    const QString origin = QString::fromUtf8(relay.readLine()).trimmed().section(' ', -1);
+
+    XvfbDisplay display;
+    ASSERT_TRUE(display.isUp());
+    session.insert("DISPLAY", display.name());
+    session.insert("QT_QPA_PLATFORM", "xcb");
+    session.insert("IBUS_ADDRESS", ibus.address()); // the daemon runs without a display
+    session.insert("TELLWIRE_RELAY_ORIGIN", origin);
+    session.insert("TELLWIRE_EXECUTABLE", installed("libexec/Tellwire"));
+    auto nameOwned = [&] { return bus.connection().interface()->isServiceRegistered(kName).value(); };
+
+    const ToolRun first = runTool(installed("bin/TellwireDesktop"), {}, session);
+    EXPECT_EQ(first.exitCode, 0) << first.err.toStdString();
+    EXPECT_TRUE(QTest::qWaitFor(nameOwned, 20000)) << "the launcher started Tellwire";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return display.mappedWindow(kSettingsTitle).has_value(); }, 20000));
+
+    // Closed, the window comes back only through the launcher's request.
+    if (const auto window = display.mappedWindow(kSettingsTitle))
+        display.requestClose(*window);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !display.mappedWindow(kSettingsTitle); }, 10000));
+    const qint64 pid = bus.connection().interface()->servicePid(kName).value();
+
+    const ToolRun second = runTool(installed("bin/TellwireDesktop"), {}, session);
+    EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return display.mappedWindow(kSettingsTitle).has_value(); }, 10000));
+    EXPECT_EQ(bus.connection().interface()->servicePid(kName).value(), pid) << "no second Tellwire";
+}
+
+} // namespace

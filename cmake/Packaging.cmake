@@ -16,6 +16,7 @@ keyboard besides (Shift+Space switches Chinese and English). It runs as an
 IBus engine; TellwireRegister enables it, TellwireDesktop opens its settings.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries come from dpkg-shlibdeps; what is loaded or run by name is listed:

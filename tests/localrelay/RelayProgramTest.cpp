@@ -178,6 +178,37 @@ TEST(RelayProgram, SaysWhenItCannotListen)
     EXPECT_THAT(second.errorOutput(), testing::HasSubstr("cannot listen on 127.0.0.1:"));
 }
 
+TEST(RelayProgram, ServesHttpsWithTheGivenCertificate)
+{
+    const std::string dir = testing::TempDir();
+    const std::string cert = dir + "/relay-cert.pem", key = dir + "/relay-key.pem";
+    ChildProcess openssl({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                          "-out", cert, "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
+                          "subjectAltName=IP:127.0.0.1"});
+    ASSERT_EQ(openssl.wait(60s), 0) << openssl.errorOutput();
+
+    ChildProcess relay({TELLWIRE_RELAY_BINARY, "--listen", "127.0.0.1:0", "--code", "123456", "--tls-cert", cert,
+                        "--tls-key", key});
+    const auto line = relay.readLine(10s);
+    ASSERT_TRUE(line);
+    ASSERT_THAT(*line, testing::MatchesRegex("listening on https://127\\.0\\.0\\.1:[0-9]+"));
+    const std::string origin = line->substr(std::string("listening on ").size());
+
+    // Verified against the certificate, never with verification off.
+    ChildProcess untrusted({TELLWIRE_PHONE_BINARY, "--relay", origin, "--phone", "13800138000", "--code", "123456",
+                            "--say", "x"});
+    EXPECT_EQ(untrusted.wait(30s), 1);
+    EXPECT_THAT(untrusted.errorOutput(), testing::HasSubstr("TLS check"));
+    ChildProcess trusted({TELLWIRE_PHONE_BINARY, "--relay", origin, "--phone", "13800138000", "--code", "123456",
+                          "--say", "x", "--ca-cert", cert});
+    EXPECT_EQ(trusted.wait(30s), 0) << trusted.errorOutput();
+
+    ChildProcess broken({TELLWIRE_RELAY_BINARY, "--listen", "127.0.0.1:0", "--tls-cert", dir + "/none.pem",
+                         "--tls-key", key});
+    EXPECT_EQ(broken.wait(10s), 1);
+    EXPECT_THAT(broken.errorOutput(), testing::HasSubstr("cannot load the TLS certificate"));
+}
+
 TEST(PhoneProgram, DictatesEachLineAsGrowingInterimsThenAFinalThenEndsTheSession)
 {
     RelayProgram relay;

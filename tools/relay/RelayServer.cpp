@@ -14,6 +14,9 @@ namespace tellwire {
 
 namespace {
 
+// How much of an oversized body is read and thrown away before giving up on it.
+constexpr std::size_t maxDrainedBytes = 1 << 20;
+
 void answer(httplib::Response& res, int status, const nlohmann::json& body)
 {
     res.status = status;
@@ -126,13 +129,17 @@ RelayServer::withBody(BodyHandler handler)
                                           const httplib::ContentReader& reader) {
         std::string body;
         bool tooLarge = false;
+        std::size_t discarded = 0;
         const bool complete = reader([&](const char* data, std::size_t length) {
-            if (body.size() + length > maxBodyBytes) {
-                tooLarge = true;
-                return false;
+            if (!tooLarge && body.size() + length <= maxBodyBytes) {
+                body.append(data, length);
+                return true;
             }
-            body.append(data, length);
-            return true;
+            // Read on a while without keeping anything, so that the client is
+            // not reset before it can read the refusal.
+            tooLarge = true;
+            discarded += length;
+            return discarded <= maxDrainedBytes;
         });
         if (tooLarge || res.status == 413)
             return refuse(res, Refusal::tooLarge());

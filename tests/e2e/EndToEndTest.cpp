@@ -1,16 +1,13 @@
 // GLib's headers come before Qt's, whose signals/slots keywords they use as names.
 #include <ibus.h>
 
+#include "LocalRelay.h"
 #include "PrivateIBusDaemon.h"
 #include "TestInputContext.h"
 #include "Wait.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -62,94 +59,6 @@ void endTellwireOfSession()
     const auto pid = bus->servicePid(kBusName);
     if (pid.isValid() && pid.value() > 0)
         kill(pid_t(pid.value()), SIGTERM);
-}
-
-// The local relay, with the test as the phone and as the person who signs in.
-class LocalRelay {
-public:
-    static constexpr const char* kPhone = "13800138000";
-    static constexpr const char* kCode = "123456";
-
-    ~LocalRelay()
-    {
-        relay_.terminate();
-        relay_.waitForFinished(5000);
-    }
-
-    bool start()
-    {
-        relay_.setProcessChannelMode(QProcess::SeparateChannels);
-        relay_.start(QStringLiteral(TELLWIRE_RELAY_EXECUTABLE),
-                     {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--code"),
-                      QString::fromLatin1(kCode), QStringLiteral("--hold"), QStringLiteral("2")});
-        if (!relay_.waitForStarted() || !waitUntil([&] { return relay_.canReadLine(); }))
-            return false;
-        const QString line = QString::fromUtf8(relay_.readLine()).trimmed();
-        const qsizetype at = line.indexOf(QStringLiteral("http://"));
-        if (at < 0)
-            return false;
-        origin = line.mid(at);
-        return true;
-    }
-
-    // A token for the number in role "desktop" or "phone".
-    QString signIn(const QString& role)
-    {
-        if (!post(QStringLiteral("/v1/auth/phone/request"), {{QStringLiteral("phone"), QString::fromLatin1(kPhone)}}))
-            return {};
-        const auto reply = post(QStringLiteral("/v1/auth/phone/verify"),
-                                {{QStringLiteral("phone"), QString::fromLatin1(kPhone)},
-                                 {QStringLiteral("code"), QString::fromLatin1(kCode)},
-                                 {QStringLiteral("role"), role},
-                                 {QStringLiteral("device_id"), QStringLiteral("e2e-") + role}});
-        return reply ? reply->value(QStringLiteral("token")).toString() : QString();
-    }
-
-    // Publishes one event as the phone.
-    bool say(const QString& utterance, const QString& text, bool final)
-    {
-        return post(QStringLiteral("/v1/events"),
-                    {{QStringLiteral("utterance"), utterance}, {QStringLiteral("text"), text},
-                     {QStringLiteral("final"), final}, {QStringLiteral("session"), QStringLiteral("s-1")}},
-                    phoneToken)
-            .has_value();
-    }
-
-    QString origin;
-    QString phoneToken;
-
-private:
-    std::optional<QJsonObject> post(const QString& path, const QJsonObject& body, const QString& token = {})
-    {
-        QNetworkRequest request(QUrl(origin + path));
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-        if (!token.isEmpty())
-            request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-        QNetworkReply* reply = network_.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
-        const bool finished = waitUntil([&] { return reply->isFinished(); });
-        std::optional<QJsonObject> result;
-        if (finished && reply->error() == QNetworkReply::NoError)
-            result = QJsonDocument::fromJson(reply->readAll()).object();
-        reply->deleteLater();
-        return result;
-    }
-
-    QProcess relay_;
-    QNetworkAccessManager network_;
-};
-
-// Keeps the desktop's token where Tellwire looks for it, as a person signing in would.
-bool storeDesktopToken(const QString& token)
-{
-    QProcess store;
-    store.start(QStringLiteral("secret-tool"),
-                {QStringLiteral("store"), QStringLiteral("--label=Tellwire"), QStringLiteral("service"),
-                 QStringLiteral("Tellwire"), QStringLiteral("account"), QStringLiteral("desktop-token")});
-    if (!store.waitForStarted())
-        return false;
-    store.write(token.toUtf8());
-    store.closeWriteChannel();
-    return store.waitForFinished(20000) && store.exitStatus() == QProcess::NormalExit && store.exitCode() == 0;
 }
 
 class EndToEndTest : public ::testing::Test {
@@ -308,7 +217,7 @@ TEST_F(EndToEndTest, ResetLeavesTheCompositionTypedOnce)
 
 TEST_F(EndToEndTest, DictationFromThePhoneIsTypedWhereTheFocusWasWhenItBegan)
 {
-    LocalRelay relay;
+    LocalRelay relay(QStringLiteral(TELLWIRE_RELAY_EXECUTABLE));
     ASSERT_TRUE(relay.start());
     const QString desktopToken = relay.signIn(QStringLiteral("desktop"));
     relay.phoneToken = relay.signIn(QStringLiteral("phone"));

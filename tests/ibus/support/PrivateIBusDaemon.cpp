@@ -29,10 +29,12 @@ std::filesystem::path PrivateIBusDaemon::tellwireComponent()
 }
 
 PrivateIBusDaemon::PrivateIBusDaemon(std::vector<std::filesystem::path> components,
-                                     std::vector<std::pair<std::string, std::string>> environment)
+                                     std::vector<std::pair<std::string, std::string>> environment,
+                                     std::string config)
     : root_(makeScratchFolder())
     , componentFolder_(root_ / "component")
     , environment_(std::move(environment))
+    , config_("--config=" + config)
 {
     std::filesystem::create_directories(componentFolder_);
     for (const auto& component : components)
@@ -71,8 +73,8 @@ bool PrivateIBusDaemon::start()
         setenv("IBUS_COMPONENT_PATH", componentFolder_.c_str(), 1);
         for (const auto& [name, value] : environment_)
             setenv(name.c_str(), value.c_str(), 1);
-        execlp("ibus-daemon", "ibus-daemon", "--panel=disable", "--emoji-extension=disable",
-               "--config=disable", "--cache=refresh", "--verbose", static_cast<char*>(nullptr));
+        execlp("ibus-daemon", "ibus-daemon", "--panel=disable", "--emoji-extension=disable", config_.c_str(),
+               "--cache=refresh", "--verbose", static_cast<char*>(nullptr));
         _exit(127);
     }
     pid_ = pid;

@@ -15,8 +15,11 @@ class PrivateIBusDaemon {
 public:
     // components: files linked into the daemon's component folder.
     // environment: extra variables for the daemon and the engines it starts.
+    // config: the daemon's --config value; engines that keep settings (as
+    // ibus-libpinyin does) need a config component among the components.
     explicit PrivateIBusDaemon(std::vector<std::filesystem::path> components,
-                               std::vector<std::pair<std::string, std::string>> environment = {});
+                               std::vector<std::pair<std::string, std::string>> environment = {},
+                               std::string config = "disable");
     ~PrivateIBusDaemon();
 
     PrivateIBusDaemon(const PrivateIBusDaemon&) = delete;
@@ -42,6 +45,7 @@ private:
     std::filesystem::path root_;
     std::filesystem::path componentFolder_;
     std::vector<std::pair<std::string, std::string>> environment_;
+    std::string config_;
     int pid_ = 0;
     std::string error_;
 };

@@ -40,6 +40,7 @@ void onUpdatePreedit(IBusInputContext*, IBusText* text, guint cursor, gboolean v
 {
     auto* context = static_cast<TestInputContext*>(data);
     context->preedit = {textOf(text), cursor, bool(visible)};
+    context->preeditAt = std::chrono::steady_clock::now();
     ++context->preeditUpdates;
 }
 

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -46,6 +47,8 @@ public:
     std::vector<QString> commits;
     Preedit preedit;
     int preeditUpdates = 0;
+    // When the latest preedit update arrived.
+    std::chrono::steady_clock::time_point preeditAt;
     QStringList lookupTable;
     bool lookupVisible = false;
     int lookupUpdates = 0;

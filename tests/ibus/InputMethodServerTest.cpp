@@ -217,6 +217,25 @@ TEST_F(InputMethodServerTest, WithNoClientFocusedAnUtteranceGoesToTheHistoryAndT
     EXPECT_GT(shell.idleShows, shownBefore);
 }
 
+TEST_F(InputMethodServerTest, ACandidateAndHeldBackVoiceTextArriveAsOneCommit)
+{
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+    for (unsigned key : {IBUS_KEY_n, IBUS_KEY_i, IBUS_KEY_h, IBUS_KEY_a, IBUS_KEY_o})
+        ASSERT_EQ(context->press(key), true);
+    if (state->active()->candidates().isEmpty())
+        GTEST_SKIP() << "the pinyin dictionary is not in the build tree (install rime-data-pinyin-simp)";
+    const QString first = state->active()->candidates().first();
+
+    // Dictation finished while the composition is open: held back, not shown.
+    consume(QStringLiteral("u1"), QStringLiteral("语音"), true);
+    EXPECT_EQ(context->preedit.text, QStringLiteral("nihao"));
+
+    EXPECT_EQ(context->press(IBUS_KEY_space), true);
+    EXPECT_EQ(context->commits, std::vector<QString>{first + QStringLiteral("语音")});
+    EXPECT_FALSE(context->preedit.visible);
+}
+
 TEST_F(InputMethodServerTest, ServesAgainAfterTheDaemonRestarts)
 {
     ASSERT_TRUE(focusedContext());

@@ -248,7 +248,11 @@ void DesktopState::prepare()
         return;
     }
     api().object(QStringLiteral("/v1/me"), std::nullopt, this,
-                 [this](const std::optional<APIError>& error, const QJsonObject&) {
+                 [this, checked = token_](const std::optional<APIError>& error, const QJsonObject&) {
+                     // A sign-in made while the check was under way has
+                     // replaced the token checked: its outcome no longer applies.
+                     if (token_ != checked)
+                         return;
                      if (!error) {
                          connect();
                          return;

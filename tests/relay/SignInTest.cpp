@@ -1,6 +1,8 @@
 #include "Printers.h"
 #include "RelayFixture.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTcpServer>
 
 namespace tellwire {
@@ -183,6 +185,31 @@ TEST_F(SignInTest, LaunchWithRefusedTokenForgetsIt)
     EXPECT_FALSE(state->hasToken());
     EXPECT_EQ(secrets.load(QStringLiteral("desktop-token")), QString());
     EXPECT_FALSE(state->isPolling());
+}
+
+TEST_F(SignInTest, LaunchCheckAnsweredAfterANewSignInLeavesItStanding)
+{
+    secrets.save(QStringLiteral("desktop-token"), QStringLiteral("old"));
+    makeState(secrets);
+    server.on("/v1/me", server.hold(401, R"({"error":"unauthorized"})"));
+    server.on("/v1/auth/phone/verify", TestServer::reply(200, R"({"token":"new"})"));
+    server.on("/v1/events", server.hold());
+    state->prepare();
+    ASSERT_TRUE(waitUntil([&] { return !targets("/v1/me").empty(); }));
+    state->login(QStringLiteral("13800138000"), QStringLiteral("123456"));
+    ASSERT_TRUE(waitUntil([&] { return state->status() == kSignedIn; }));
+
+    bool checked = false;
+    QObject::connect(&API::network(), &QNetworkAccessManager::finished, state.get(),
+                     [&](QNetworkReply* reply) { checked = checked || reply->url().path() == "/v1/me"; });
+    server.release(); // the old token is refused only now
+    ASSERT_TRUE(waitUntil([&] { return checked; }));
+    barrier();
+    EXPECT_EQ(state->token(), QStringLiteral("new"));
+    EXPECT_EQ(secrets.load(QStringLiteral("desktop-token")), QStringLiteral("new"));
+    EXPECT_EQ(state->error(), QString());
+    EXPECT_EQ(shell.settingsShows, 0);
+    EXPECT_TRUE(state->isPolling());
 }
 
 TEST_F(SignInTest, LaunchWithRelayDownForgetsTheToken)

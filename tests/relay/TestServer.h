@@ -90,14 +90,16 @@ public:
         return requests_.size();
     }
 
-    // A handler that keeps the request open until the server stops or release().
-    Handler hold()
+    // A handler that keeps the request open until the server stops or
+    // release(), then answers with status and body.
+    Handler hold(int status = 200, std::string body = R"({"events":[],"cursor":0})")
     {
-        return [this](const httplib::Request&, httplib::Response& response) {
+        return [this, status, body](const httplib::Request&, httplib::Response& response) {
             std::unique_lock lock(mutex_);
             const int generation = generation_;
             released_.wait(lock, [&] { return stopping_ || generation_ != generation; });
-            response.set_content(R"({"events":[],"cursor":0})", "application/json");
+            response.status = status;
+            response.set_content(body, "application/json");
         };
     }
     void release()

@@ -34,6 +34,14 @@ void centerOnScreen(QWidget* window)
     window->move(frame.topLeft());
 }
 
+// Shown again even if the user minimised it in the meantime.
+void bringForward(QWidget* window)
+{
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+}
+
 } // namespace
 
 AppDelegate::AppDelegate(DesktopState& state, QObject* parent)
@@ -111,10 +119,8 @@ void AppDelegate::buildPanel()
 
 void AppDelegate::showPanel()
 {
-    if (!panel_)
-        return;
-    panel_->show();
-    panel_->raise();
+    if (panel_)
+        bringForward(panel_.get());
 }
 
 void AppDelegate::hidePanel()
@@ -138,8 +144,7 @@ void AppDelegate::showSettings()
         settings_->setFixedSize(kSettingsWidth, kSettingsHeight);
         centerOnScreen(settings_.get());
     }
-    settings_->show();
-    settings_->raise();
+    bringForward(settings_.get());
     settings_->activateWindow();
 }
 

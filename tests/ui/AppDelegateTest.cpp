@@ -37,23 +37,27 @@ protected:
     {
         ModelTest::SetUp();
         delegate = std::make_unique<AppDelegate>(*state);
+        delegate->launch();
     }
+
+    void choose(int entry) { delegate->menu()->actions().at(entry)->trigger(); }
 
     static int settingsWindows()
     {
         int count = 0;
-        for (const QWidget* window : QApplication::topLevelWidgets()) {
-            if (window->windowTitle() == QStringLiteral("语音输入设置"))
-                ++count;
-        }
+        for (const QWidget* window : QApplication::topLevelWidgets())
+            count += window->windowTitle() == QStringLiteral("语音输入设置");
         return count;
     }
 
+    // Sent by another process to this process only: tests running side by
+    // side share the session bus and must not hear each other.
     static bool postFromAnotherProcess(const QString& name)
     {
         QProcess send;
         send.start(QStringLiteral("dbus-send"),
                    {QStringLiteral("--session"), QStringLiteral("--type=signal"),
+                    QStringLiteral("--dest=") + QDBusConnection::sessionBus().baseService(),
                     QStringLiteral("/cc/orrisfeld/tellwire"),
                     QStringLiteral("cc.orrisfeld.tellwire.Notifications.Posted"),
                     QStringLiteral("string:") + name});
@@ -62,36 +66,27 @@ protected:
     }
 };
 
-TEST_F(AppDelegateTest, MenuHasExactlyTheThreeEntries)
+TEST_F(AppDelegateTest, LaunchBuildsTheMenuShowsThePanelAndOpensSettingsWithoutSignIn)
 {
-    delegate->launch();
-    const QList<QAction*> actions = delegate->menu()->actions();
     QStringList titles;
-    for (const QAction* action : actions) {
+    for (const QAction* action : delegate->menu()->actions()) {
         EXPECT_FALSE(action->isSeparator());
         EXPECT_TRUE(action->shortcut().isEmpty());
         titles.append(action->text());
     }
     EXPECT_EQ(titles, (QStringList{"显示语音记录", "设置与连接", "中英文切换 ⇧空格"}));
-}
 
-TEST_F(AppDelegateTest, LaunchWithoutSignInShowsThePanelAndOpensSettings)
-{
     // The offscreen desktop has no tray; everything else works without one.
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
-    EXPECT_EQ(delegate->panel(), nullptr);
-    delegate->launch();
     EXPECT_EQ(delegate->trayIcon(), nullptr);
-    ASSERT_NE(delegate->panel(), nullptr);
     EXPECT_TRUE(delegate->panel()->isVisible());
     ASSERT_NE(delegate->settings(), nullptr);
     EXPECT_TRUE(QTest::qWaitFor([&] { return delegate->settings()->isVisible(); }, 5000));
     EXPECT_EQ(state->shell(), delegate.get());
 }
 
-TEST_F(AppDelegateTest, PanelFloatsWithoutTakingFocusAndIsReusedAfterClosing)
+TEST_F(AppDelegateTest, PanelFloatsWithoutFocusShowsOnlyWhenIdleAndIsReused)
 {
-    delegate->launch();
     DesktopPanel* panel = delegate->panel();
     const Qt::WindowFlags flags = panel->windowFlags();
     EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);
@@ -102,35 +97,29 @@ TEST_F(AppDelegateTest, PanelFloatsWithoutTakingFocusAndIsReusedAfterClosing)
     EXPECT_EQ(panel->size(), QSize(530, 300));
     EXPECT_EQ(panel->minimumSize(), panel->maximumSize());
 
-    EXPECT_TRUE(panel->close());
-    EXPECT_FALSE(panel->isVisible());
-    delegate->menu()->actions().at(0)->trigger();
-    EXPECT_EQ(delegate->panel(), panel);
-    EXPECT_TRUE(panel->isVisible());
-}
-
-TEST_F(AppDelegateTest, PanelHidesWhileASessionHasFocusUnlessAskedFor)
-{
-    delegate->launch();
     RecordingClient client;
     VoiceInputController controller(*state, delegate.get());
     controller.setClient(&client);
     controller.activateServer();
-    EXPECT_FALSE(delegate->panel()->isVisible());
+    EXPECT_FALSE(panel->isVisible());
     delegate->showPanelIfIdle();
-    EXPECT_FALSE(delegate->panel()->isVisible());
-    delegate->menu()->actions().at(0)->trigger(); // 显示语音记录 does not ask
-    EXPECT_TRUE(delegate->panel()->isVisible());
+    EXPECT_FALSE(panel->isVisible());
+    choose(0); // 显示语音记录 shows it regardless
+    EXPECT_TRUE(panel->isVisible());
 
-    delegate->hidePanel();
+    EXPECT_TRUE(panel->close());
     controller.deactivateServer();
-    EXPECT_TRUE(delegate->panel()->isVisible());
+    EXPECT_EQ(delegate->panel(), panel);
+    EXPECT_TRUE(panel->isVisible());
+
+    panel->showMinimized();
+    choose(0);
+    EXPECT_FALSE(panel->isMinimized());
 }
 
-TEST_F(AppDelegateTest, SettingsWindowIsMadeOnceAndKeepsWhatWasTyped)
+TEST_F(AppDelegateTest, SettingsWindowIsMadeOnceAndComesBackWithWhatWasTyped)
 {
-    delegate->launch();
-    delegate->menu()->actions().at(1)->trigger();
+    choose(1);
     DesktopSettings* settings = delegate->settings();
     ASSERT_NE(settings, nullptr);
     EXPECT_EQ(settings->windowTitle(), QStringLiteral("语音输入设置"));
@@ -141,67 +130,48 @@ TEST_F(AppDelegateTest, SettingsWindowIsMadeOnceAndKeepsWhatWasTyped)
     QTest::keyClicks(settings->phoneField(), QStringLiteral("13800138000"));
     QTest::keyClicks(settings->codeField(), QStringLiteral("1234"));
     EXPECT_TRUE(settings->close());
-    EXPECT_FALSE(settings->isVisible());
-
-    delegate->menu()->actions().at(1)->trigger();
+    choose(1);
     EXPECT_EQ(delegate->settings(), settings);
     EXPECT_TRUE(settings->isVisible());
     EXPECT_EQ(settings->phoneField()->text(), QStringLiteral("13800138000"));
     EXPECT_EQ(settings->codeField()->text(), QStringLiteral("1234"));
-    delegate->showSettings();
+
+    settings->showMinimized();
+    choose(1);
+    EXPECT_FALSE(settings->isMinimized());
     EXPECT_EQ(settingsWindows(), 1);
 }
 
 TEST_F(AppDelegateTest, ShowSettingsSignalFromAnotherProcessBringsUpOneWindow)
 {
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run inside tools/with-test-session";
-    delegate->launch();
-    delegate->settings()->close(); // opened by the sign-in check
-    ASSERT_FALSE(delegate->settings()->isVisible());
     DesktopSettings* settings = delegate->settings();
+    settings->close();
     settings->phoneField()->setText(QStringLiteral("13900139000"));
 
-    // Signals from one sender arrive in order: once the second has been
-    // handled, the first (another notification) has been too.
-    ASSERT_TRUE(postFromAnotherProcess(QStringLiteral("cc.orrisfeld.tellwire.something-else")));
-    ASSERT_TRUE(postFromAnotherProcess(QStringLiteral("cc.orrisfeld.tellwire.show-settings")));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return settings->isVisible(); }, 10000));
-    EXPECT_EQ(delegate->settings(), settings);
-    EXPECT_EQ(settingsWindows(), 1);
-
-    settings->close();
-    ASSERT_TRUE(postFromAnotherProcess(QStringLiteral("cc.orrisfeld.tellwire.show-settings")));
-    ASSERT_TRUE(postFromAnotherProcess(QStringLiteral("cc.orrisfeld.tellwire.show-settings")));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return settings->isVisible(); }, 10000));
-    EXPECT_EQ(settingsWindows(), 1);
-    EXPECT_EQ(settings->phoneField()->text(), QStringLiteral("13900139000"));
-}
-
-TEST_F(AppDelegateTest, OtherNotificationsOpenNothing)
-{
-    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected());
-    delegate->launch();
-    delegate->settings()->close(); // opened by the sign-in check
-    // A second listener on the same connection is handed the same message.
+    // A second listener on the same connection is handed the same messages.
     NotificationWatcher watcher;
     ASSERT_TRUE(QDBusConnection::sessionBus().connect(
         QString(), AppDelegate::kBusPath, AppDelegate::kBusInterface, AppDelegate::kBusMember,
         &watcher, SLOT(posted(QString))));
     ASSERT_TRUE(postFromAnotherProcess(QStringLiteral("cc.orrisfeld.tellwire.other")));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.names.isEmpty(); }, 10000));
-    EXPECT_EQ(watcher.names, QStringList{"cc.orrisfeld.tellwire.other"});
-    EXPECT_FALSE(delegate->settings()->isVisible());
-    QDBusConnection::sessionBus().disconnect(QString(), AppDelegate::kBusPath,
-                                             AppDelegate::kBusInterface, AppDelegate::kBusMember,
-                                             &watcher, SLOT(posted(QString)));
+    EXPECT_FALSE(settings->isVisible()) << "other notifications open nothing";
+
+    ASSERT_TRUE(postFromAnotherProcess(QStringLiteral("cc.orrisfeld.tellwire.show-settings")));
+    ASSERT_TRUE(postFromAnotherProcess(QStringLiteral("cc.orrisfeld.tellwire.show-settings")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.names.size() == 3; }, 10000));
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_EQ(delegate->settings(), settings);
+    EXPECT_EQ(settingsWindows(), 1);
+    EXPECT_EQ(settings->phoneField()->text(), QStringLiteral("13900139000"));
 }
 
 TEST_F(AppDelegateTest, LanguageToggleCommitsTheCompositionFirst)
 {
-    delegate->launch();
-    delegate->menu()->actions().at(2)->trigger();
+    choose(2);
     EXPECT_FALSE(state->chinese());
-    delegate->toggleLanguage();
+    choose(2);
     EXPECT_TRUE(state->chinese());
 
     RecordingClient client;
@@ -216,25 +186,22 @@ TEST_F(AppDelegateTest, LanguageToggleCommitsTheCompositionFirst)
     ASSERT_EQ(controller.pinyin(), QStringLiteral("ni"));
     const QString expected = controller.candidates().value(0, QStringLiteral("ni"));
 
-    delegate->menu()->actions().at(2)->trigger();
+    choose(2);
     EXPECT_TRUE(controller.pinyin().isEmpty());
     EXPECT_EQ(client.committed, expected);
     EXPECT_FALSE(state->chinese());
 }
 
-TEST(GlyphIconTest, DrawsTheGlyphOnTheAccent)
+TEST(GlyphIconTest, DrawsTheGlyphInWhiteOnTheAccent)
 {
-    const QIcon icon = glyphIcon(QStringLiteral("语"), QColor(0x0c, 0x94, 0x88));
-    const QImage image = icon.pixmap(64, 64).toImage();
+    const QImage image = glyphIcon(QStringLiteral("语"), QColor(0x0c, 0x94, 0x88)).pixmap(64, 64).toImage();
     ASSERT_EQ(image.size(), QSize(64, 64));
     int white = 0, accent = 0;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             const QColor pixel = image.pixelColor(x, y);
-            if (pixel == QColor(Qt::white))
-                ++white;
-            else if (pixel == QColor(0x0c, 0x94, 0x88))
-                ++accent;
+            white += pixel == QColor(Qt::white);
+            accent += pixel == QColor(0x0c, 0x94, 0x88);
         }
     }
     EXPECT_GT(white, 100);

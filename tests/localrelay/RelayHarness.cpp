@@ -61,33 +61,49 @@ std::vector<std::string> RelayHarness::notices()
     return notices_;
 }
 
-Reply RelayHarness::post(const std::string& path, const nlohmann::json& body, const std::string& token)
-{
-    return postRaw(path, body.dump(), token);
-}
-
-Reply RelayHarness::postRaw(const std::string& path, const std::string& body, const std::string& token)
+Reply post(int port, const std::string& path, const std::string& body, const std::string& token)
 {
     httplib::Client client("127.0.0.1", port);
     client.set_read_timeout(30);
     return toReply(client.Post(path, bearer(token), body, "application/json"));
 }
 
-Reply RelayHarness::get(const std::string& path, const std::string& token)
+Reply get(int port, const std::string& path, const std::string& token)
 {
     httplib::Client client("127.0.0.1", port);
     client.set_read_timeout(30);
     return toReply(client.Get(path, bearer(token)));
 }
 
-std::string RelayHarness::signIn(const std::string& phone, const std::string& role)
+std::string signIn(int port, const std::string& phone, const std::string& role, const std::string& code)
 {
-    post("/v1/auth/phone/request", {{"phone", phone}});
-    const Reply reply = post("/v1/auth/phone/verify",
-                             {{"phone", phone}, {"code", code}, {"role", role}, {"device_id", role + "-test"}});
+    post(port, "/v1/auth/phone/request", nlohmann::json{{"phone", phone}}.dump());
+    const Reply reply = post(port, "/v1/auth/phone/verify",
+                             nlohmann::json{{"phone", phone}, {"code", code}, {"role", role}, {"device_id", role + "-test"}}
+                                 .dump());
     if (reply.status != 200 || !reply.body.is_object() || !reply.body.contains("token"))
         return {};
     return reply.body["token"].get<std::string>();
+}
+
+Reply RelayHarness::post(const std::string& path, const nlohmann::json& body, const std::string& token)
+{
+    return test::post(port, path, body.dump(), token);
+}
+
+Reply RelayHarness::postRaw(const std::string& path, const std::string& body, const std::string& token)
+{
+    return test::post(port, path, body, token);
+}
+
+Reply RelayHarness::get(const std::string& path, const std::string& token)
+{
+    return test::get(port, path, token);
+}
+
+std::string RelayHarness::signIn(const std::string& phone, const std::string& role)
+{
+    return test::signIn(port, phone, role, code);
 }
 
 Reply RelayHarness::publish(const std::string& phoneToken, const nlohmann::json& event)

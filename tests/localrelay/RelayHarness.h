@@ -19,6 +19,13 @@ struct Reply {
     std::string raw;
 };
 
+// Plain HTTP requests to a relay on 127.0.0.1:port, in the relay's own program
+// or in this process.
+Reply post(int port, const std::string& path, const std::string& body, const std::string& token = {});
+Reply get(int port, const std::string& path, const std::string& token = {});
+// Requests a code and signs in with it; the token, or empty.
+std::string signIn(int port, const std::string& phone, const std::string& role, const std::string& code);
+
 // A relay served in this process on a free loopback port, with a clock the
 // test moves and every console line kept.
 class RelayHarness {

@@ -170,8 +170,11 @@ Outcome<EventBatch> Relay::events(const Credential& who, std::int64_t cursor)
         if (!batch.events.empty() || stopping_ || current >= deadline)
             return batch;
         if (!held) {
+            // Keep threads free for sign-in and publishing. An empty batch at
+            // once would have the desktop ask again at once, without end; a
+            // refusal makes it pause before it retries.
             if (heldPolls_ >= options_.limits.heldPolls)
-                return batch; // keep threads free for sign-in and publishing
+                return Refusal::busy();
             ++heldPolls_;
             held = true;
             changed_.notify_all();

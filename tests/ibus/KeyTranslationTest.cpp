@@ -9,10 +9,16 @@
 namespace tellwire {
 namespace {
 
-TEST(KeyTranslationTest, ReleasesAreNotKeyDowns)
+TEST(KeyTranslationTest, OnlyPressesOfKeysThatTypeAreKeyDowns)
 {
     EXPECT_TRUE(translateKey(IBUS_KEY_a, 0).keyDown);
+    EXPECT_TRUE(translateKey(IBUS_KEY_Escape, 0).keyDown);
     EXPECT_FALSE(translateKey(IBUS_KEY_a, IBUS_RELEASE_MASK).keyDown);
+    // A modifier pressed alone changes the modifiers; it is not a key of its own.
+    for (unsigned modifier : {IBUS_KEY_Shift_L, IBUS_KEY_Shift_R, IBUS_KEY_Control_L, IBUS_KEY_Control_R,
+                              IBUS_KEY_Caps_Lock, IBUS_KEY_Alt_L, IBUS_KEY_Super_L, IBUS_KEY_Meta_R,
+                              IBUS_KEY_ISO_Level3_Shift, IBUS_KEY_ISO_Next_Group, IBUS_KEY_Mode_switch})
+        EXPECT_FALSE(translateKey(modifier, 0).keyDown) << modifier;
 }
 
 TEST(KeyTranslationTest, ModifiersMapToCommandControlAndShift)
@@ -25,35 +31,33 @@ TEST(KeyTranslationTest, ModifiersMapToCommandControlAndShift)
     EXPECT_EQ(translateKey(IBUS_KEY_a, IBUS_MOD1_MASK | IBUS_LOCK_MASK).modifierFlags, 0u);
 }
 
-TEST(KeyTranslationTest, SpecialKeysGetTheirCodesAndOthersNone)
+TEST(KeyTranslationTest, KeysGetTheirCodesAndLowercasedCharacters)
 {
-    EXPECT_EQ(translateKey(IBUS_KEY_space, 0).keyCode, KeyEvent::kSpace);
-    EXPECT_EQ(translateKey(IBUS_KEY_Return, 0).keyCode, KeyEvent::kReturn);
-    EXPECT_EQ(translateKey(IBUS_KEY_Escape, 0).keyCode, KeyEvent::kEscape);
-    EXPECT_EQ(translateKey(IBUS_KEY_BackSpace, 0).keyCode, KeyEvent::kDelete);
-    EXPECT_EQ(translateKey(IBUS_KEY_Left, 0).keyCode, KeyEvent::kLeft);
-    EXPECT_EQ(translateKey(IBUS_KEY_Right, 0).keyCode, KeyEvent::kRight);
-    EXPECT_EQ(translateKey(IBUS_KEY_Down, 0).keyCode, KeyEvent::kDown);
-    EXPECT_EQ(translateKey(IBUS_KEY_Up, 0).keyCode, KeyEvent::kUp);
-    EXPECT_EQ(translateKey(IBUS_KEY_KP_Enter, 0).keyCode, KeyEvent::kKeypadEnter);
-    for (unsigned other : {unsigned(IBUS_KEY_a), unsigned(IBUS_KEY_1), unsigned(IBUS_KEY_Tab),
-                           unsigned(IBUS_KEY_Page_Down), unsigned(IBUS_KEY_F5)}) {
-        const auto code = translateKey(other, 0).keyCode;
-        for (auto special : {KeyEvent::kSpace, KeyEvent::kReturn, KeyEvent::kEscape, KeyEvent::kDelete,
-                             KeyEvent::kLeft, KeyEvent::kRight, KeyEvent::kDown, KeyEvent::kUp,
-                             KeyEvent::kKeypadEnter})
-            EXPECT_NE(code, special) << other;
+    const struct {
+        unsigned keyval;
+        std::uint16_t code;
+        std::optional<QString> characters;
+    } cases[] = {
+        {IBUS_KEY_space, KeyEvent::kSpace, QStringLiteral(" ")},
+        {IBUS_KEY_Return, KeyEvent::kReturn, QStringLiteral("\r")},
+        {IBUS_KEY_Escape, KeyEvent::kEscape, QStringLiteral("\x1b")},
+        {IBUS_KEY_BackSpace, KeyEvent::kDelete, QStringLiteral("\b")},
+        {IBUS_KEY_Left, KeyEvent::kLeft, std::nullopt},
+        {IBUS_KEY_Right, KeyEvent::kRight, std::nullopt},
+        {IBUS_KEY_Down, KeyEvent::kDown, std::nullopt},
+        {IBUS_KEY_Up, KeyEvent::kUp, std::nullopt},
+        {IBUS_KEY_KP_Enter, KeyEvent::kKeypadEnter, std::nullopt},
+        {IBUS_KEY_N, KeyEvent::kOther, QStringLiteral("n")},
+        {IBUS_KEY_apostrophe, KeyEvent::kOther, QStringLiteral("'")},
+        {IBUS_KEY_2, KeyEvent::kOther, QStringLiteral("2")},
+        {IBUS_KEY_Page_Down, KeyEvent::kOther, std::nullopt},
+        {IBUS_KEY_F5, KeyEvent::kOther, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const KeyEvent event = translateKey(c.keyval, 0);
+        EXPECT_EQ(event.keyCode, c.code) << c.keyval;
+        EXPECT_EQ(event.characters, c.characters) << c.keyval;
     }
-}
-
-TEST(KeyTranslationTest, CharactersAreLowercasedAndAbsentForKeysWithout)
-{
-    EXPECT_EQ(translateKey(IBUS_KEY_N, IBUS_SHIFT_MASK).characters, QStringLiteral("n"));
-    EXPECT_EQ(translateKey(IBUS_KEY_apostrophe, 0).characters, QStringLiteral("'"));
-    EXPECT_EQ(translateKey(IBUS_KEY_2, 0).characters, QStringLiteral("2"));
-    EXPECT_EQ(translateKey(IBUS_KEY_space, 0).characters, QStringLiteral(" "));
-    EXPECT_FALSE(translateKey(IBUS_KEY_Left, 0).characters.has_value());
-    EXPECT_FALSE(translateKey(IBUS_KEY_Shift_L, 0).characters.has_value());
 }
 
 TEST(PreeditCaretTest, Utf16OffsetsBecomeCharacterCounts)
@@ -63,8 +67,7 @@ TEST(PreeditCaretTest, Utf16OffsetsBecomeCharacterCounts)
     EXPECT_EQ(IBusTextClient::characterOffset(text, 1), 1u);
     EXPECT_EQ(IBusTextClient::characterOffset(text, 3), 2u);
     EXPECT_EQ(IBusTextClient::characterOffset(text, text.size()), 3u);
-    // Beyond the end stays at the end.
-    EXPECT_EQ(IBusTextClient::characterOffset(text, 99), 3u);
+    EXPECT_EQ(IBusTextClient::characterOffset(text, 99), 3u); // beyond the end stays at the end
 }
 
 } // namespace

@@ -35,6 +35,12 @@ void IBusTextClient::endKeyEvent()
         showPreedit(*preedit);
 }
 
+void IBusTextClient::dropCommitTypedByDaemon()
+{
+    pendingCommit_.clear();
+    preeditShown_ = false;
+}
+
 void IBusTextClient::setMarkedText(const QString& text, TextRange selection, TextRange)
 {
     Preedit preedit{text, selection.location};

@@ -29,6 +29,9 @@ public:
     // compositors.
     void beginKeyEvent();
     void endKeyEvent();
+    // The daemon has committed the composition's preedit and cleared it itself
+    // (on reset): the commit gathered since beginKeyEvent() is not sent again.
+    void dropCommitTypedByDaemon();
 
     void setMarkedText(const QString& text, TextRange selection, TextRange replacement) override;
     void insertText(const QString& text, TextRange replacement) override;

@@ -23,12 +23,23 @@ std::uint16_t keyCodeFor(unsigned keyval)
     }
 }
 
+// Shift, Control, Alt, Super, the locks and the group and level switches. A
+// press of one alone changes the modifiers and types nothing: it is no
+// key-down, or pressing Shift for a capital or Control for a shortcut would
+// close the composition as "any other key" does.
+bool isModifierKey(unsigned keyval)
+{
+    return (keyval >= IBUS_KEY_Shift_L && keyval <= IBUS_KEY_Hyper_R)
+        || (keyval >= IBUS_KEY_ISO_Lock && keyval <= IBUS_KEY_ISO_Level5_Lock)
+        || keyval == IBUS_KEY_Mode_switch || keyval == IBUS_KEY_Num_Lock;
+}
+
 } // namespace
 
 KeyEvent translateKey(unsigned keyval, unsigned state)
 {
     KeyEvent event;
-    event.keyDown = (state & IBUS_RELEASE_MASK) == 0;
+    event.keyDown = (state & IBUS_RELEASE_MASK) == 0 && !isModifierKey(keyval);
     // X11 reports Super as Mod4; Wayland compositors set the virtual Super bit.
     if (state & (IBUS_SUPER_MASK | IBUS_MOD4_MASK))
         event.modifierFlags |= KeyEvent::kCommand;

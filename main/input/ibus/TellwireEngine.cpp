@@ -137,17 +137,15 @@ void TellwireEngine::reset()
     InputContextSession* session = focusedSession();
     if (!session)
         return;
-    if (session->controller().pinyin().isEmpty()) {
-        session->client().beginKeyEvent();
-        session->controller().commitComposition();
-        session->client().endKeyEvent();
-        return;
-    }
-    // The daemon has committed the composition's preedit already on reset;
-    // the controller only closes it.
-    session->client().setEngine(nullptr);
+    // An open composition's preedit has been committed by the daemon already
+    // (the raw letters); the controller only closes it, and its candidates
+    // still have to be hidden, which the daemon leaves to the engine.
+    const bool composing = !session->controller().pinyin().isEmpty();
+    session->client().beginKeyEvent();
     session->controller().commitComposition();
-    session->client().setEngine(engine_);
+    if (composing)
+        session->client().dropCommitTypedByDaemon();
+    session->client().endKeyEvent();
 }
 
 void TellwireEngine::candidateClicked(unsigned index)

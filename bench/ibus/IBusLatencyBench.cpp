@@ -6,9 +6,9 @@
 #include <ibus.h>
 
 #include "LocalRelay.h"
-#include "PrivateIBusDaemon.h"
 #include "TestInputContext.h"
 #include "Wait.h"
+#include "support/PrivateIBusDaemon.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -46,7 +46,7 @@ double ms(Clock::duration d)
 
 // kKeys letters typed as repeated "nihao" compositions, each closed by Escape;
 // the time from sending each letter to its preedit update.
-std::optional<std::vector<double>> keyLatencies(const std::string& address, const char* engine)
+std::optional<std::vector<double>> keyLatencies(const QString& address, const char* engine)
 {
     auto context = TestInputContext::create(address, "bench");
     if (!context)
@@ -86,17 +86,16 @@ void report(const char* what, const std::vector<double>& samples)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    std::vector<std::filesystem::path> components{PrivateIBusDaemon::tellwireComponent()};
+    QStringList components{PrivateIBusDaemon::tellwireComponent()};
     const bool haveLibpinyin = std::filesystem::exists(LIBPINYIN_COMPONENT);
-    if (haveLibpinyin) {
-        components.emplace_back(LIBPINYIN_COMPONENT);
-        components.emplace_back(MEMCONF_COMPONENT);
-    }
+    if (haveLibpinyin)
+        components << QStringLiteral(LIBPINYIN_COMPONENT) << QStringLiteral(MEMCONF_COMPONENT);
     // libpinyin reads its settings through the daemon's config component.
-    PrivateIBusDaemon daemon(components, {{"GSETTINGS_BACKEND", "memory"}},
-                             haveLibpinyin ? "default" : "disable");
+    QProcessEnvironment settings;
+    settings.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
+    PrivateIBusDaemon daemon(components, settings, haveLibpinyin ? QStringLiteral("default") : QStringLiteral("disable"));
     if (!daemon.start()) {
-        std::fprintf(stderr, "ibus-daemon: %s\n", daemon.error().c_str());
+        std::fprintf(stderr, "ibus-daemon: %s\n", qPrintable(daemon.error()));
         return 1;
     }
 

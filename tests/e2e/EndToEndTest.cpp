@@ -2,9 +2,9 @@
 #include <ibus.h>
 
 #include "LocalRelay.h"
-#include "PrivateIBusDaemon.h"
 #include "TestInputContext.h"
 #include "Wait.h"
+#include "support/PrivateIBusDaemon.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -29,10 +29,10 @@ bool dictionaryBuilt()
 }
 
 // Whether a name has an owner on the daemon's own bus.
-bool ownedOnDaemon(const std::string& address, const char* name)
+bool ownedOnDaemon(const QString& address, const char* name)
 {
     GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
+        address.toUtf8().constData(),
         GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT
                              | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, nullptr);
@@ -66,7 +66,7 @@ protected:
     PrivateIBusDaemon daemon{{PrivateIBusDaemon::tellwireComponent()}};
     QProcess tellwire;
 
-    void SetUp() override { ASSERT_TRUE(daemon.start()) << daemon.error(); }
+    void SetUp() override { ASSERT_TRUE(daemon.start()) << daemon.error().toStdString(); }
 
     void TearDown() override
     {
@@ -114,7 +114,7 @@ protected:
     }
 };
 
-TEST_F(EndToEndTest, TypingPinyinThenSpaceCommitsTheFirstCandidate)
+TEST_F(EndToEndTest, TheKeyboardComposesCommitsAndSwitchesToEnglish)
 {
     if (!dictionaryBuilt())
         GTEST_SKIP() << "the pinyin dictionary is not in the build tree (install rime-data-pinyin-simp)";
@@ -142,77 +142,12 @@ TEST_F(EndToEndTest, TypingPinyinThenSpaceCommitsTheFirstCandidate)
     ASSERT_FALSE(second.isEmpty());
     EXPECT_EQ(context->press(IBUS_KEY_2), true);
     EXPECT_EQ(context->commits.back(), second);
-}
 
-TEST_F(EndToEndTest, ShiftSpaceSwitchesToEnglishWhereKeysPassThrough)
-{
-    if (!dictionaryBuilt())
-        GTEST_SKIP() << "the pinyin dictionary is not in the build tree (install rime-data-pinyin-simp)";
-    ASSERT_TRUE(startTellwire());
-    auto context = focusedContext();
-    ASSERT_TRUE(context);
-
+    // Shift+Space switches to English, where keys reach the application.
     EXPECT_EQ(context->press(IBUS_KEY_space, IBUS_SHIFT_MASK), true);
     EXPECT_EQ(context->press(IBUS_KEY_a), false);
     EXPECT_EQ(context->press(IBUS_KEY_space), false);
-    EXPECT_EQ(context->press(IBUS_KEY_Escape), false);
-    EXPECT_TRUE(context->committed.isEmpty());
-    EXPECT_FALSE(context->preedit.visible);
-
-    EXPECT_EQ(context->press(IBUS_KEY_space, IBUS_SHIFT_MASK), true);
-    EXPECT_EQ(context->press(IBUS_KEY_a), true);
-    EXPECT_EQ(context->preedit.text, QStringLiteral("a"));
-}
-
-TEST_F(EndToEndTest, KeysWithControlOrReleasesPassThrough)
-{
-    ASSERT_TRUE(startTellwire());
-    auto context = focusedContext();
-    ASSERT_TRUE(context);
-    EXPECT_EQ(context->press(IBUS_KEY_c, IBUS_CONTROL_MASK), false);
-    EXPECT_EQ(context->sendKey(IBUS_KEY_a, IBUS_RELEASE_MASK), false);
-    EXPECT_FALSE(context->preedit.visible);
-}
-
-TEST_F(EndToEndTest, MovingTheFocusCommitsTheCompositionWhereItWasTyped)
-{
-    if (!dictionaryBuilt())
-        GTEST_SKIP() << "the pinyin dictionary is not in the build tree (install rime-data-pinyin-simp)";
-    ASSERT_TRUE(startTellwire());
-    auto first = focusedContext();
-    ASSERT_TRUE(first);
-    type(*first, "nihao");
-
-    first->focusOut();
-    auto second = focusedContext();
-    ASSERT_TRUE(second);
-    // The daemon hands the engine to the next context before telling it the
-    // focus left, so the letters on screen are what stays where they were typed.
-    ASSERT_TRUE(waitUntil([&] { return !first->committed.isEmpty(); }, std::chrono::seconds(5)));
-    EXPECT_EQ(first->committed, QStringLiteral("nihao"));
-    EXPECT_TRUE(second->committed.isEmpty());
-    EXPECT_FALSE(second->preedit.visible);
-
-    // The composition is closed: the next letter starts a new one.
-    type(*second, "ma");
-    EXPECT_EQ(second->preedit.text, QStringLiteral("ma"));
-}
-
-TEST_F(EndToEndTest, ResetLeavesTheCompositionTypedOnce)
-{
-    if (!dictionaryBuilt())
-        GTEST_SKIP() << "the pinyin dictionary is not in the build tree (install rime-data-pinyin-simp)";
-    ASSERT_TRUE(startTellwire());
-    auto context = focusedContext();
-    ASSERT_TRUE(context);
-    type(*context, "nihao");
-    context->reset();
-    ASSERT_TRUE(context->sendKey(IBUS_KEY_Shift_L, IBUS_RELEASE_MASK)); // a round trip behind the reset
-    // The daemon commits the letters on screen; nothing follows them.
-    EXPECT_EQ(context->commits, std::vector<QString>{QStringLiteral("nihao")});
-    EXPECT_FALSE(context->preedit.visible);
-    type(*context, "a");
-    EXPECT_EQ(context->preedit.text, QStringLiteral("a"));
+    EXPECT_EQ(context->commits.size(), 2u);
 }
 
 TEST_F(EndToEndTest, DictationFromThePhoneIsTypedWhereTheFocusWasWhenItBegan)

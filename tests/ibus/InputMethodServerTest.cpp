@@ -1,7 +1,6 @@
 // GLib's headers come before Qt's, whose signals/slots keywords they use as names.
 #include <ibus.h>
 
-#include "PrivateIBusDaemon.h"
 #include "TestInputContext.h"
 #include "Wait.h"
 #include "input/VoiceInputController.h"
@@ -10,6 +9,7 @@
 #include "relay/Defaults.h"
 #include "relay/SecretStore.h"
 #include "support/Fakes.h"
+#include "support/PrivateIBusDaemon.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ using namespace tellwire::testing;
 // from the run-time registration), with test clients as the applications.
 class InputMethodServerTest : public ::testing::Test {
 protected:
-    PrivateIBusDaemon daemon{{}};
+    PrivateIBusDaemon daemon;
     MemorySecretStore secrets;
     MemoryDefaults defaults;
     RecordingShell shell;
@@ -34,7 +34,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(InputMethodServer::eventLoopIsGlib());
-        ASSERT_TRUE(daemon.start()) << daemon.error();
+        ASSERT_TRUE(daemon.start()) << daemon.error().toStdString();
         state = std::make_unique<DesktopState>(secrets, defaults, nullptr);
         state->setShell(&shell);
         server = std::make_unique<InputMethodServer>(*state, &shell);
@@ -77,7 +77,7 @@ protected:
     {
         auto context = TestInputContext::create(daemon.address());
         if (!context) {
-            ADD_FAILURE() << "no input context at " << daemon.address();
+            ADD_FAILURE() << "no input context at " << daemon.address().toStdString();
             return nullptr;
         }
         // The daemon switches engines only for a focused context.
@@ -92,97 +92,52 @@ protected:
         }
         return context;
     }
+
+    // Types letters into a focused context; false when the build has no
+    // dictionary to compose with.
+    bool compose(TestInputContext& context, std::initializer_list<unsigned> letters)
+    {
+        for (unsigned key : letters)
+            EXPECT_EQ(context.press(key), true);
+        return !context.preedit.text.isEmpty();
+    }
 };
 
-TEST_F(InputMethodServerTest, FocusedContextGetsAnActiveControllerAndHidesThePanel)
-{
-    auto context = focusedContext();
-    ASSERT_TRUE(context);
-    EXPECT_EQ(server->contexts().size(), 1u);
-    EXPECT_GE(shell.panelHides, 1);
-}
+constexpr const char* kNoDictionary = "the pinyin dictionary is not in the build tree (install rime-data-pinyin-simp)";
 
-TEST_F(InputMethodServerTest, TwoContextsGetTwoControllers)
+TEST_F(InputMethodServerTest, EachContextKeepsItsOwnController)
 {
     auto first = focusedContext();
     ASSERT_TRUE(first);
+    EXPECT_GE(shell.panelHides, 1);
     VoiceInputController* firstController = controllerOf(*first);
     first->focusOut();
     auto second = focusedContext();
     ASSERT_TRUE(second);
-    VoiceInputController* secondController = controllerOf(*second);
     ASSERT_NE(firstController, nullptr);
-    EXPECT_NE(firstController, secondController);
-    EXPECT_NE(firstController->identity(), secondController->identity());
+    EXPECT_NE(controllerOf(*second), firstController);
+    EXPECT_NE(controllerOf(*second)->identity(), firstController->identity());
     EXPECT_EQ(server->contexts().size(), 2u);
 
-    // Back to the first: the same controller as before.
     second->focusOut();
     first->focusIn();
     EXPECT_TRUE(waitUntil([&] { return state->active() == firstController; }));
 }
 
-TEST_F(InputMethodServerTest, InterimVoiceIsPreeditAndTheFinalIsCommitted)
-{
-    auto context = focusedContext();
-    ASSERT_TRUE(context);
-    VoiceInputController* controller = state->active();
-
-    // The caret follows the text, counted in characters: U+20000 is one.
-    controller->voice(QString::fromUtf8("你\xF0\xA0\x80\x80"), false, QStringLiteral("u1"));
-    ASSERT_TRUE(waitUntil([&] { return context->preedit.visible; }));
-    EXPECT_EQ(context->preedit.text, QString::fromUtf8("你\xF0\xA0\x80\x80"));
-    EXPECT_EQ(context->preedit.cursor, 2u);
-
-    controller->voice(QStringLiteral("你好。"), true, QStringLiteral("u1"));
-    ASSERT_TRUE(waitUntil([&] { return !context->committed.isEmpty(); }));
-    EXPECT_EQ(context->committed, QStringLiteral("你好。"));
-    EXPECT_FALSE(context->preedit.visible);
-}
-
-TEST_F(InputMethodServerTest, ResetTakesInterimVoiceOffWithoutTypingIt)
-{
-    auto context = focusedContext();
-    ASSERT_TRUE(context);
-    state->active()->voice(QStringLiteral("半句"), false, QStringLiteral("u1"));
-    ASSERT_TRUE(waitUntil([&] { return context->preedit.visible; }));
-
-    context->reset();
-    ASSERT_TRUE(waitUntil([&] { return !context->preedit.visible; }));
-    EXPECT_FALSE(state->active()->voiceID().has_value());
-    EXPECT_TRUE(context->committed.isEmpty());
-}
-
-TEST_F(InputMethodServerTest, WithNoClientFocusedNoControllerIsActiveAndThePanelIsAsked)
-{
-    auto context = focusedContext();
-    ASSERT_TRUE(context);
-    VoiceInputController* controller = state->active();
-    const int shownBefore = shell.idleShows;
-
-    // The daemon's own context takes the focus.
-    context->focusOut();
-    ASSERT_TRUE(waitUntil([&] { return state->active() == nullptr; }));
-    EXPECT_GT(shell.idleShows, shownBefore);
-
-    // Voice for the old controller is not typed into the context it left.
-    controller->voice(QStringLiteral("不该出现"), true, QStringLiteral("u2"));
-    auto other = TestInputContext::create(daemon.address());
-    ASSERT_TRUE(other);
-    ASSERT_TRUE(other->sendKey(IBUS_KEY_a, IBUS_RELEASE_MASK)); // a round trip through the daemon
-    EXPECT_TRUE(context->committed.isEmpty());
-}
-
-TEST_F(InputMethodServerTest, AnUtteranceFromThePhoneIsTypedWhereItBegan)
+TEST_F(InputMethodServerTest, AnUtteranceIsTypedOnlyWhereItBegan)
 {
     auto first = focusedContext();
     ASSERT_TRUE(first);
-    consume(QStringLiteral("u1"), QStringLiteral("你好"), false);
+    // The caret follows the text, counted in characters: U+20000 is one.
+    const QString interim = QString::fromUtf8("你\xF0\xA0\x80\x80");
+    consume(QStringLiteral("u1"), interim, false);
     ASSERT_TRUE(waitUntil([&] { return first->preedit.visible; }));
-    EXPECT_EQ(first->preedit.text, QStringLiteral("你好"));
+    EXPECT_EQ(first->preedit.text, interim);
+    EXPECT_EQ(first->preedit.cursor, 2u);
     consume(QStringLiteral("u1"), QStringLiteral("你好世界"), true);
     ASSERT_TRUE(waitUntil([&] { return !first->committed.isEmpty(); }));
     EXPECT_EQ(first->committed, QStringLiteral("你好世界"));
+    EXPECT_FALSE(first->preedit.visible);
 
     // The next utterance begins here, then the focus moves on: the rest of it
     // is typed nowhere, yet kept in the history.
@@ -200,32 +155,104 @@ TEST_F(InputMethodServerTest, AnUtteranceFromThePhoneIsTypedWhereItBegan)
     EXPECT_TRUE(inHistory(QStringLiteral("第二句")));
 }
 
-TEST_F(InputMethodServerTest, WithNoClientFocusedAnUtteranceGoesToTheHistoryAndThePanel)
+TEST_F(InputMethodServerTest, WithNoClientFocusedNothingIsTypedAndThePanelIsAsked)
 {
     auto context = focusedContext();
     ASSERT_TRUE(context);
-    context->focusOut();
-    ASSERT_TRUE(waitUntil([&] { return state->active() == nullptr; }));
+    VoiceInputController* controller = state->active();
     const int shownBefore = shell.idleShows;
 
+    // The daemon's own context takes the focus.
+    context->focusOut();
+    ASSERT_TRUE(waitUntil([&] { return state->active() == nullptr; }));
+    EXPECT_GT(shell.idleShows, shownBefore);
+
+    // Neither the old controller nor routing types into the context it left.
+    controller->voice(QStringLiteral("不该出现"), true, QStringLiteral("u1"));
     consume(QStringLiteral("u9"), QStringLiteral("没有焦点"), false);
     consume(QStringLiteral("u9"), QStringLiteral("没有焦点。"), true);
     ASSERT_TRUE(context->sendKey(IBUS_KEY_a, IBUS_RELEASE_MASK)); // a round trip through the daemon
     EXPECT_TRUE(context->committed.isEmpty());
     EXPECT_FALSE(context->preedit.visible);
     EXPECT_TRUE(inHistory(QStringLiteral("没有焦点。")));
-    EXPECT_GT(shell.idleShows, shownBefore);
+}
+
+TEST_F(InputMethodServerTest, ResetTakesInterimVoiceOffWithoutTypingIt)
+{
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+    state->active()->voice(QStringLiteral("半句"), false, QStringLiteral("u1"));
+    ASSERT_TRUE(waitUntil([&] { return context->preedit.visible; }));
+
+    context->reset();
+    ASSERT_TRUE(waitUntil([&] { return !context->preedit.visible; }));
+    EXPECT_FALSE(state->active()->voiceID().has_value());
+    EXPECT_TRUE(context->committed.isEmpty());
+}
+
+TEST_F(InputMethodServerTest, ResetLeavesTheLettersTypedOnceAndTheCandidatesHidden)
+{
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+    if (!compose(*context, {IBUS_KEY_n, IBUS_KEY_i}))
+        GTEST_SKIP() << kNoDictionary;
+    ASSERT_TRUE(context->lookupVisible);
+
+    context->reset();
+    ASSERT_TRUE(context->sendKey(IBUS_KEY_Shift_L, IBUS_RELEASE_MASK)); // a round trip behind the reset
+    // The daemon commits the letters on screen; nothing follows them.
+    EXPECT_EQ(context->commits, std::vector<QString>{QStringLiteral("ni")});
+    EXPECT_FALSE(context->preedit.visible);
+    EXPECT_FALSE(context->lookupVisible);
+    EXPECT_EQ(state->active()->pinyin(), QString());
+}
+
+TEST_F(InputMethodServerTest, MovingTheFocusLeavesTheCompositionWhereItWasTyped)
+{
+    auto first = focusedContext();
+    ASSERT_TRUE(first);
+    if (!compose(*first, {IBUS_KEY_n, IBUS_KEY_i}))
+        GTEST_SKIP() << kNoDictionary;
+
+    first->focusOut();
+    auto second = focusedContext();
+    ASSERT_TRUE(second);
+    // The daemon hands the engine to the next context before telling it the
+    // focus left, so the letters on screen are what stays where they were typed.
+    ASSERT_TRUE(waitUntil([&] { return !first->committed.isEmpty(); }));
+    EXPECT_EQ(first->committed, QStringLiteral("ni"));
+    EXPECT_TRUE(second->committed.isEmpty());
+    EXPECT_FALSE(second->lookupVisible);
+
+    // The composition is closed: the next letter starts a new one.
+    EXPECT_EQ(second->press(IBUS_KEY_m), true);
+    EXPECT_EQ(second->preedit.text, QStringLiteral("m"));
+}
+
+TEST_F(InputMethodServerTest, PressingAModifierAloneLeavesTheCompositionOpen)
+{
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+    if (!compose(*context, {IBUS_KEY_n, IBUS_KEY_i}))
+        GTEST_SKIP() << kNoDictionary;
+
+    // Shift before a capital, Control before a shortcut: each pressed alone first.
+    EXPECT_EQ(context->press(IBUS_KEY_Shift_L), false);
+    EXPECT_EQ(context->press(IBUS_KEY_H, IBUS_SHIFT_MASK), true);
+    EXPECT_EQ(context->press(IBUS_KEY_Control_L), false);
+    EXPECT_EQ(context->press(IBUS_KEY_c, IBUS_CONTROL_MASK), false);
+    EXPECT_EQ(context->preedit.text, QStringLiteral("nih"));
+    EXPECT_TRUE(context->committed.isEmpty());
 }
 
 TEST_F(InputMethodServerTest, ACandidateAndHeldBackVoiceTextArriveAsOneCommit)
 {
     auto context = focusedContext();
     ASSERT_TRUE(context);
-    for (unsigned key : {IBUS_KEY_n, IBUS_KEY_i, IBUS_KEY_h, IBUS_KEY_a, IBUS_KEY_o})
-        ASSERT_EQ(context->press(key), true);
-    if (state->active()->candidates().isEmpty())
-        GTEST_SKIP() << "the pinyin dictionary is not in the build tree (install rime-data-pinyin-simp)";
-    const QString first = state->active()->candidates().first();
+    if (!compose(*context, {IBUS_KEY_n, IBUS_KEY_i, IBUS_KEY_h, IBUS_KEY_a, IBUS_KEY_o}))
+        GTEST_SKIP() << kNoDictionary;
+    const QString first = state->active()->candidates().value(0);
+    ASSERT_FALSE(first.isEmpty());
 
     // Dictation finished while the composition is open: held back, not shown.
     consume(QStringLiteral("u1"), QStringLiteral("语音"), true);
@@ -243,7 +270,7 @@ TEST_F(InputMethodServerTest, ServesAgainAfterTheDaemonRestarts)
     ASSERT_TRUE(waitUntil([&] { return !server->ready(); }));
     EXPECT_EQ(state->active(), nullptr);
 
-    ASSERT_TRUE(daemon.start()) << daemon.error();
+    ASSERT_TRUE(daemon.start()) << daemon.error().toStdString();
     ASSERT_TRUE(waitUntil([&] { return server->ready(); }, std::chrono::seconds(20)))
         << "did not reconnect to the new daemon";
     EXPECT_TRUE(focusedContext());

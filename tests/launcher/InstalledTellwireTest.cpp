@@ -3,7 +3,7 @@
 // settings window through the launcher, on a display and session bus of the
 // test's own.
 
-#include "PrivateIBusDaemon.h"
+#include "support/PrivateIBusDaemon.h"
 #include "PrivateSessionBus.h"
 #include "XvfbDisplay.h"
 

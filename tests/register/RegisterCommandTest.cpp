@@ -1,6 +1,6 @@
 // TellwireRegister against a real ibus-daemon in the test's private session.
 
-#include "PrivateIBusDaemon.h"
+#include "support/PrivateIBusDaemon.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -80,12 +80,12 @@ void onHideLookupTable(IBusInputContext*, gpointer data)
 
 } // namespace
 
-std::unique_ptr<TestInputContext> TestInputContext::create(const std::string& address, const char* clientName)
+std::unique_ptr<TestInputContext> TestInputContext::create(const QString& address, const char* clientName)
 {
     std::unique_ptr<TestInputContext> made(new TestInputContext);
     GError* error = nullptr;
     made->connection_ = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
+        address.toUtf8().constData(),
         GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT
                              | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, &error);

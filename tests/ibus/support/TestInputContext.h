@@ -27,7 +27,7 @@ public:
 
     // A new context on its own connection to the daemon at address, able to
     // show preedit text and the lookup table itself.
-    static std::unique_ptr<TestInputContext> create(const std::string& address,
+    static std::unique_ptr<TestInputContext> create(const QString& address,
                                                     const char* clientName = "tellwire-test");
     ~TestInputContext();
 

@@ -50,70 +50,51 @@ TEST_F(KeyHandlingTest, LettersComposeAsMarkedTextWithCandidatesBelow)
     EXPECT_EQ(client.committed, QString());
 }
 
-TEST_F(KeyHandlingTest, SpaceAndReturnCommitTheFirstCandidate)
+TEST_F(KeyHandlingTest, KeysThatEndACompositionCommitThenPassOnOrNot)
 {
-    type(QStringLiteral("nihao"));
-    EXPECT_TRUE(press(space()));
-    EXPECT_EQ(client.committed, QStringLiteral("你好"));
-    EXPECT_EQ(controller->pinyin(), QString());
-    EXPECT_THAT(controller->candidates(), IsEmpty());
-    EXPECT_FALSE(window->visible);
-
-    type(QStringLiteral("hao"));
-    EXPECT_TRUE(press(returnKey())); // no newline reaches the application
-    EXPECT_EQ(client.committed, QStringLiteral("你好好"));
-
-    // Without a composition both belong to the application.
-    EXPECT_FALSE(press(space()));
-    EXPECT_FALSE(press(returnKey()));
-    EXPECT_EQ(client.committed, QStringLiteral("你好好"));
-}
-
-TEST_F(KeyHandlingTest, DigitsPickACandidateOnlyWhenOneIsThere)
-{
-    type(QStringLiteral("nihao"));
-    EXPECT_TRUE(press(charKey(u'2')));
-    EXPECT_EQ(client.committed, QStringLiteral("拟好"));
-
-    // 0 is no selection: the first candidate is committed and the 0 typed after it.
-    type(QStringLiteral("nihao"));
-    EXPECT_FALSE(press(charKey(u'0')));
-    EXPECT_EQ(client.committed, QStringLiteral("拟好你好"));
-
-    type(QStringLiteral("nihao"));
-    EXPECT_FALSE(press(charKey(u'3')));
-    EXPECT_EQ(client.committed, QStringLiteral("拟好你好你好"));
-
-    // No candidates at all: the raw letters, and the digit passes on.
-    type(QStringLiteral("xa"));
-    EXPECT_THAT(controller->candidates(), IsEmpty());
-    EXPECT_TRUE(window->visible);
-    EXPECT_FALSE(press(charKey(u'1')));
-    EXPECT_EQ(client.committed, QStringLiteral("拟好你好你好xa"));
-
-    EXPECT_FALSE(press(charKey(u'1'))); // no composition: just a digit
-    EXPECT_EQ(client.committed, QStringLiteral("拟好你好你好xa"));
-}
-
-TEST_F(KeyHandlingTest, ArrowsAndOtherKeysCommitAndPassOn)
-{
-    for (const std::uint16_t arrow : {KeyEvent::kLeft, KeyEvent::kRight, KeyEvent::kDown, KeyEvent::kUp}) {
-        type(QStringLiteral("ni"));
-        EXPECT_FALSE(press(keyDown(arrow, QString())));
-        EXPECT_EQ(controller->pinyin(), QString());
+    const KeyEvent left = keyDown(KeyEvent::kLeft, QString());
+    const struct {
+        const char* letters;
+        KeyEvent key;
+        bool consumed;
+        const char* committed;
+    } cases[] = {
+        {"nihao", space(), true, "你好"},
+        {"hao", returnKey(), true, "好"}, // no newline reaches the application
+        {"nihao", charKey(u'2'), true, "拟好"},
+        {"nihao", charKey(u'0'), false, "你好"}, // no selection: the first candidate, then the 0
+        {"nihao", charKey(u'3'), false, "你好"}, // beyond the candidates
+        {"xa", charKey(u'1'), false, "xa"}, // no candidates: the raw letters, then the digit
+        {"'", space(), true, "'"}, // an apostrophe alone commits itself
+        {"ni", left, false, "你"}, // committed first, so the caret moves past it
+        {"ni", keyDown(KeyEvent::kRight, QString()), false, "你"},
+        {"ni", keyDown(KeyEvent::kDown, QString()), false, "你"},
+        {"ni", keyDown(KeyEvent::kUp, QString()), false, "你"},
+        {"hao", charKey(u','), false, "好"},
+        {"hao", keyDown(KeyEvent::kKeypadEnter, QStringLiteral("\r")), false, "好"},
+        // Without a composition they all belong to the application.
+        {"", space(), false, ""},
+        {"", returnKey(), false, ""},
+        {"", charKey(u'1'), false, ""},
+        {"", left, false, ""},
+        {"", charKey(u'.'), false, ""},
+        {"", keyDown(KeyEvent::kOther, QString()), false, ""},
+        {"", backspace(), false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "\"" << c.letters << "\" then key " << c.key.keyCode << " "
+                                          << c.key.characters.value_or(QString()).toStdString());
+        RecordingClient fresh;
+        auto composing = makeController(&fresh);
+        composing->activateServer();
+        EXPECT_TRUE(ControllerTest::type(*composing, QString::fromUtf8(c.letters)));
+        // The window shows even when nothing was found.
+        EXPECT_EQ(window->visible, *c.letters != '\0');
+        EXPECT_EQ(ControllerTest::press(*composing, c.key), c.consumed);
+        EXPECT_EQ(fresh.committed, QString::fromUtf8(c.committed));
+        EXPECT_EQ(composing->pinyin(), QString());
+        EXPECT_FALSE(window->visible);
     }
-    EXPECT_EQ(client.committed, QStringLiteral("你你你你"));
-
-    type(QStringLiteral("hao"));
-    EXPECT_FALSE(press(charKey(u',')));
-    type(QStringLiteral("hao"));
-    EXPECT_FALSE(press(keyDown(KeyEvent::kKeypadEnter, QStringLiteral("\r"))));
-    EXPECT_EQ(client.committed, QStringLiteral("你你你你好好"));
-
-    EXPECT_FALSE(press(keyDown(KeyEvent::kLeft, QString())));
-    EXPECT_FALSE(press(charKey(u'.')));
-    EXPECT_FALSE(press(keyDown(KeyEvent::kOther, QString()))); // a key without a character
-    EXPECT_EQ(client.committed, QStringLiteral("你你你你好好"));
 }
 
 TEST_F(KeyHandlingTest, DeleteShortensTheCompositionAndClosesItWhenEmpty)
@@ -160,10 +141,20 @@ TEST_F(KeyHandlingTest, EscapeDropsTheCompositionAndHeldVoiceText)
 
 TEST_F(KeyHandlingTest, ShiftSpaceCommitsAndSwitchesTheSharedMode)
 {
+    // Interim voice text is left alone by the switch.
+    controller->voice(QStringLiteral("说话中"), false, QStringLiteral("u1"));
+    EXPECT_TRUE(press(space(KeyEvent::kShift)));
+    EXPECT_FALSE(state.chinese());
+    EXPECT_EQ(client.markedText, QStringLiteral("说话中"));
+    EXPECT_EQ(controller->voiceID(), QStringLiteral("u1"));
+    EXPECT_THAT(controller->discarded(), IsEmpty());
+    EXPECT_TRUE(press(space(KeyEvent::kShift)));
+    controller->abandonVoice();
+
     RecordingClient otherClient;
     auto other = makeController(&otherClient);
 
-    type(QStringLiteral("nihao"));
+    EXPECT_TRUE(type(QStringLiteral("nihao")));
     EXPECT_TRUE(press(space(KeyEvent::kShift)));
     EXPECT_EQ(client.committed, QStringLiteral("你好"));
     EXPECT_FALSE(state.chinese());
@@ -178,16 +169,6 @@ TEST_F(KeyHandlingTest, ShiftSpaceCommitsAndSwitchesTheSharedMode)
     EXPECT_TRUE(state.chinese());
     EXPECT_TRUE(press(charKey(u'n')));
     EXPECT_EQ(client.markedText, QStringLiteral("n"));
-}
-
-TEST_F(KeyHandlingTest, ShiftSpaceLeavesInterimVoiceTextAlone)
-{
-    controller->voice(QStringLiteral("说话中"), false, QStringLiteral("u1"));
-    EXPECT_TRUE(press(space(KeyEvent::kShift)));
-    EXPECT_FALSE(state.chinese());
-    EXPECT_EQ(client.markedText, QStringLiteral("说话中"));
-    EXPECT_EQ(controller->voiceID(), QStringLiteral("u1"));
-    EXPECT_THAT(controller->discarded(), IsEmpty());
 }
 
 TEST_F(KeyHandlingTest, CommandAndControlKeysBelongToTheApplication)
@@ -208,21 +189,6 @@ TEST_F(KeyHandlingTest, CommandAndControlKeysBelongToTheApplication)
     EXPECT_TRUE(controller->discarded().contains(QStringLiteral("u1")));
 }
 
-TEST_F(KeyHandlingTest, ATypedKeyEndsTheInterimUtteranceForGood)
-{
-    controller->voice(QStringLiteral("说话"), false, QStringLiteral("u1"));
-    EXPECT_TRUE(press(charKey(u'n')));
-    EXPECT_EQ(controller->voiceID(), std::nullopt);
-    EXPECT_TRUE(controller->discarded().contains(QStringLiteral("u1")));
-    EXPECT_EQ(client.markedText, QStringLiteral("n"));
-
-    controller->voice(QStringLiteral("说话中。"), true, QStringLiteral("u1"));
-    EXPECT_TRUE(press(charKey(u'i')));
-    EXPECT_TRUE(press(space()));
-    EXPECT_EQ(client.committed, QStringLiteral("你"));
-    EXPECT_THAT(controller->discarded(), IsEmpty());
-}
-
 TEST_F(KeyHandlingTest, TheSixtyFifthLetterIsSwallowed)
 {
     const QString sixtyFour(64, u'a');
@@ -234,46 +200,6 @@ TEST_F(KeyHandlingTest, TheSixtyFifthLetterIsSwallowed)
     EXPECT_EQ(client.markedText, sixtyFour);
     EXPECT_TRUE(press(space()));
     EXPECT_EQ(client.committed, sixtyFour);
-}
-
-TEST_F(KeyHandlingTest, VoiceTextHeldDuringACompositionFollowsTheCommit)
-{
-    type(QStringLiteral("ni"));
-    controller->voice(QStringLiteral("一半"), false, QStringLiteral("u1"));
-    controller->voice(QStringLiteral("第一句。"), true, QStringLiteral("u1"));
-    controller->voice(QStringLiteral("第二句。"), true, QStringLiteral("u2"));
-    EXPECT_EQ(client.markedText, QStringLiteral("ni"));
-    EXPECT_TRUE(press(charKey(u'2')));
-    EXPECT_THAT(std::vector(client.calls.end() - 3, client.calls.end()),
-                ElementsAre(inserted(QStringLiteral("泥")), inserted(QStringLiteral("第一句。")),
-                            inserted(QStringLiteral("第二句。"))));
-
-    // A click on a candidate delivers held text the same way.
-    type(QStringLiteral("hao"));
-    controller->voice(QStringLiteral("第三句。"), true, QStringLiteral("u3"));
-    controller->candidateSelected(std::nullopt);
-    EXPECT_EQ(controller->pinyin(), QStringLiteral("hao"));
-    controller->candidateSelected(QStringLiteral("好"));
-    EXPECT_EQ(controller->pinyin(), QString());
-    EXPECT_FALSE(window->visible);
-    EXPECT_EQ(client.committed, QStringLiteral("泥第一句。第二句。好第三句。"));
-}
-
-TEST_F(KeyHandlingTest, AnApostropheAloneCommitsItself)
-{
-    EXPECT_TRUE(press(charKey(u'\'')));
-    EXPECT_EQ(client.markedText, QStringLiteral("'"));
-    EXPECT_TRUE(press(space()));
-    EXPECT_EQ(client.committed, QStringLiteral("'"));
-}
-
-TEST_F(KeyHandlingTest, WithoutAClientTheCompositionStillCloses)
-{
-    controller->setClient(nullptr);
-    EXPECT_TRUE(type(QStringLiteral("nihao")));
-    EXPECT_TRUE(press(space()));
-    EXPECT_EQ(controller->pinyin(), QString());
-    EXPECT_FALSE(window->visible);
 }
 
 TEST_F(KeyHandlingTest, AMissingDictionaryTurnsChineseModeIntoPassThrough)

@@ -60,71 +60,50 @@ TEST(PinyinTest, ExactMatchOffersAtMostNineAndKeepsDuplicates)
     EXPECT_EQ(pinyin.candidates(u"ni"), list({"你", "你"}));
 }
 
-TEST(PinyinTest, CodesLoseTheirSpacesAndQueriesTheirApostrophes)
+TEST(PinyinTest, QueriesFindAWholeCodeOrElseOneAssembledSentence)
 {
-    const Pinyin pinyin = load("你好\tni hao\t5\n西安\txi an\t3\n先\txian\t9\n");
-    EXPECT_EQ(pinyin.candidates(u"nihao"), list({"你好"}));
-    EXPECT_EQ(pinyin.candidates(u"ni'hao"), list({"你好"}));
-    EXPECT_EQ(pinyin.candidates(u"'n'i'h'a'o'"), list({"你好"}));
-    // The apostrophe only separates syllables for the eye: xi'an is still xian.
-    EXPECT_EQ(pinyin.candidates(u"xi'an"), list({"先", "西安"}));
-    EXPECT_EQ(pinyin.candidates(u"ni hao"), QStringList()); // spaces in a query are letters
-}
-
-TEST(PinyinTest, SentenceTakesTheShortestFinalPieceAtEveryPosition)
-{
-    const Pinyin pinyin = load("泥\tni\t1\n你\tni\t9\n哈\tha\t5\n好\thao\t9\n哦\to\t1\n噢\to\t3\n");
-    // Not 你好: "o" ends the sentence at the last letter before "hao" is tried.
-    EXPECT_EQ(pinyin.candidates(u"nihao"), list({"你哈噢"}));
-    EXPECT_EQ(pinyin.candidates(u"nihaoni"), list({"你哈噢你"}));
-    EXPECT_EQ(pinyin.candidates(u"haoni"), list({"哈噢你"}));
-}
-
-TEST(PinyinTest, LongerPiecesServeWhereShorterOnesCannotContinue)
-{
-    const Pinyin pinyin = load("西\txi\t1\n先\txian\t1\n啊\ta\t1\n");
-    // "xian" as a whole is a code: exact match.
-    EXPECT_EQ(pinyin.candidates(u"xian"), list({"先"}));
-    // At the n, only "xian" covers it ("an" and "n" are no codes).
-    EXPECT_EQ(pinyin.candidates(u"xianxi"), list({"先西"}));
-    EXPECT_EQ(pinyin.candidates(u"xia"), list({"西啊"}));
-}
-
-TEST(PinyinTest, QueriesThatCodesCannotCoverFindNothing)
-{
-    const Pinyin pinyin = load("你\tni\t1\n好\thao\t1\n");
-    EXPECT_THAT(pinyin.candidates(u"nihaov"), IsEmpty());
-    EXPECT_THAT(pinyin.candidates(u"vnihao"), IsEmpty());
-    EXPECT_THAT(pinyin.candidates(u"nh"), IsEmpty());
-    EXPECT_THAT(pinyin.candidates(u""), IsEmpty());
-    EXPECT_THAT(pinyin.candidates(u"'''"), IsEmpty());
-}
-
-TEST(PinyinTest, PiecesLongerThanTwelveCharactersAreOnlyExactMatches)
-{
-    const Pinyin pinyin = load("长\tabcdefghijkl\t1\n更长\tabcdefghijklm\t1\n尾\tz\t1\n");
-    EXPECT_EQ(pinyin.candidates(u"abcdefghijklm"), list({"更长"}));
-    EXPECT_EQ(pinyin.candidates(u"abcdefghijklz"), list({"长尾"}));
-    EXPECT_THAT(pinyin.candidates(u"abcdefghijklmz"), IsEmpty());
-}
-
-TEST(PinyinTest, CharactersAreCountedAsTheReaderSeesThem)
-{
+    const QByteArray sentence = "泥\tni\t1\n你\tni\t9\n哈\tha\t5\n好\thao\t9\n哦\to\t1\n噢\to\t3\n";
+    const QByteArray longCodes = "长\tabcdefghijkl\t1\n更长\tabcdefghijklm\t1\n尾\tz\t1\n";
     // é written as e + combining acute: one character, two code points.
     const QByteArray acute = "e\xCC\x81";
-    const Pinyin pinyin = load("汉\th\xC3\xA0n\t1\n长\t" + acute.repeated(12) + "\t1\n尾\tz\t1\n");
-    EXPECT_EQ(pinyin.candidates(QString::fromUtf8("h\xC3\xA0n")), list({"汉"}));
-    EXPECT_EQ(pinyin.candidates(QString::fromUtf8("h\xC3\xA0'n")), list({"汉"}));
-    // Twelve characters long, although 24 code points: still a piece.
-    EXPECT_EQ(pinyin.candidates(QString::fromUtf8(acute.repeated(12) + "z")), list({"长尾"}));
-}
-
-TEST(PinyinTest, ACodeOfOnlySpacesAnswersTheEmptyQuery)
-{
-    const Pinyin pinyin = load("空\t  \t1\n你\tni\t1\n");
-    EXPECT_EQ(pinyin.candidates(u"'"), list({"空"}));
-    EXPECT_EQ(pinyin.candidates(u""), list({"空"}));
-    EXPECT_EQ(pinyin.candidates(u"ni"), list({"你"}));
+    const struct {
+        QByteArray entries;
+        QByteArray query;
+        QStringList expected;
+    } cases[] = {
+        // Codes lose their spaces; apostrophes only separate syllables for the eye.
+        {"你好\tni hao\t5\n", "nihao", list({"你好"})},
+        {"你好\tni hao\t5\n", "'n'i'h'a'o'", list({"你好"})},
+        {"西安\txi an\t3\n先\txian\t9\n", "xi'an", list({"先", "西安"})},
+        {"你好\tni hao\t5\n", "ni hao", {}}, // spaces in a query are letters
+        // Not 你好: "o" ends the sentence at the last letter before "hao" is tried.
+        {sentence, "nihao", list({"你哈噢"})},
+        {sentence, "haoni", list({"哈噢你"})},
+        // Longer pieces serve where shorter ones cannot continue.
+        {"西\txi\t1\n先\txian\t1\n啊\ta\t1\n", "xianxi", list({"先西"})},
+        {"西\txi\t1\n先\txian\t1\n啊\ta\t1\n", "xia", list({"西啊"})},
+        // What codes cannot cover finds nothing.
+        {sentence, "nihaov", {}},
+        {sentence, "vnihao", {}},
+        {sentence, "nh", {}},
+        {sentence, "", {}},
+        {sentence, "''", {}},
+        // Pieces longer than twelve characters are only exact matches.
+        {longCodes, "abcdefghijklm", list({"更长"})},
+        {longCodes, "abcdefghijklz", list({"长尾"})},
+        {longCodes, "abcdefghijklmz", {}},
+        // Characters are counted as a reader sees them: twelve, though 24 code points.
+        {"汉\th\xC3\xA0n\t1\n", "h\xC3\xA0'n", list({"汉"})},
+        {"长\t" + acute.repeated(12) + "\t1\n尾\tz\t1\n", acute.repeated(12) + "z", list({"长尾"})},
+        // A code of only spaces is the empty code, which the empty query finds.
+        {"空\t  \t1\n你\tni\t1\n", "'", list({"空"})},
+        {"空\t  \t1\n你\tni\t1\n", "", list({"空"})},
+    };
+    for (const auto& c : cases) {
+        const Pinyin pinyin = load(c.entries);
+        EXPECT_EQ(pinyin.candidates(QString::fromUtf8(c.query)), c.expected)
+            << "\"" << c.query.constData() << "\" in\n" << c.entries.constData();
+    }
 }
 
 TEST(PinyinTest, OnlyTheBodyAfterTheMarkerLineCounts)

@@ -2,8 +2,6 @@
 
 #include "input/VoiceInputController.h"
 #include "relay/DesktopState.h"
-#include "ui/StatusDot.h"
-#include "ui/Theme.h"
 #include "ui/WindowStyle.h"
 
 #include <QHBoxLayout>
@@ -21,8 +19,8 @@ namespace tellwire {
 DesktopPanel::DesktopPanel(DesktopState& state, QWidget* parent)
     : QWidget(parent)
     , state_(state)
-    , appearance_(state.defaults())
-    , dot_(new StatusDot(this))
+    , theme_(state.defaults())
+    , dot_(new QLabel(this))
     , status_(new QLabel(this))
     , mode_(new QLabel(this))
     , transcript_(new QTextEdit(this))
@@ -32,6 +30,8 @@ DesktopPanel::DesktopPanel(DesktopState& state, QWidget* parent)
 {
     setObjectName(QStringLiteral("desktopPanel"));
     setAttribute(Qt::WA_StyledBackground);
+    dot_->setObjectName(QStringLiteral("panelDot"));
+    dot_->setFixedSize(kDotDiameter, kDotDiameter);
     mode_->setObjectName(QStringLiteral("panelMode"));
     hint_->setObjectName(QStringLiteral("panelHint"));
     transcript_->setObjectName(QStringLiteral("panelTranscript"));
@@ -85,12 +85,7 @@ DesktopPanel::DesktopPanel(DesktopState& state, QWidget* parent)
     connect(&state_, &DesktopState::chineseChanged, this, &DesktopPanel::renderMode);
     connect(&state_, &DesktopState::historyChanged, this, &DesktopPanel::renderHistory);
     connect(&state_, &DesktopState::pausedChanged, this, &DesktopPanel::renderPaused);
-    connect(&appearance_, &Appearance::accentChanged, this, &DesktopPanel::renderAppearance);
-    connect(&appearance_, &Appearance::appearanceChanged, this, &DesktopPanel::renderAppearance);
-    connect(&desktopScheme_, &DesktopScheme::changed, this, [this] {
-        if (appearance_.scheme() == Appearance::Scheme::System)
-            renderAppearance();
-    });
+    connect(&theme_, &WindowTheme::changed, this, &DesktopPanel::renderAppearance);
 
     renderStatus();
     renderMode();
@@ -141,11 +136,10 @@ void DesktopPanel::renderPaused()
 
 void DesktopPanel::renderAppearance()
 {
-    const Theme theme = Theme::forScheme(appearance_.scheme(), DesktopScheme::isDark());
-    const QColor accent = toQColor(appearance_.accentColor());
+    const Theme theme = theme_.theme();
+    const QColor accent = theme_.accent();
     setStyleSheet(WindowStyle::panel(theme, accent));
     setPalette(theme.palette(accent));
-    dot_->setColor(accent);
 }
 
 void DesktopPanel::togglePause()

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "ui/Appearance.h"
-#include "ui/DesktopScheme.h"
+#include "ui/WindowTheme.h"
 
 #include <QWidget>
 
@@ -12,7 +11,6 @@ class QTextEdit;
 namespace tellwire {
 
 class DesktopState;
-class StatusDot;
 
 // The transcript panel's content: connection status and input mode, the
 // received text oldest first, and the copy and pause controls. Holds nothing
@@ -24,20 +22,21 @@ public:
     static constexpr int kRowSpacing = 18;
     static constexpr int kTranscriptMinimumHeight = 120;
     static constexpr int kLineSpacing = 7;
+    static constexpr int kDotDiameter = 7;
 
     explicit DesktopPanel(DesktopState& state, QWidget* parent = nullptr);
 
     // The texts of the history that have one, oldest first, one per line.
     QString transcriptText() const;
 
-    StatusDot* statusDot() const { return dot_; }
+    // A 7-point circle in the accent colour.
+    QLabel* statusDot() const { return dot_; }
     QLabel* statusLabel() const { return status_; }
     QLabel* modeLabel() const { return mode_; }
     QTextEdit* transcript() const { return transcript_; }
     QLabel* hintLabel() const { return hint_; }
     QPushButton* copyButton() const { return copy_; }
     QPushButton* pauseButton() const { return pause_; }
-    const Appearance& appearance() const { return appearance_; }
 
 private:
     void renderStatus();
@@ -48,9 +47,8 @@ private:
     void togglePause();
 
     DesktopState& state_;
-    Appearance appearance_;
-    DesktopScheme desktopScheme_;
-    StatusDot* dot_;
+    WindowTheme theme_;
+    QLabel* dot_;
     QLabel* status_;
     QLabel* mode_;
     QTextEdit* transcript_;

@@ -5,7 +5,6 @@
 #include "ui/FormSection.h"
 #include "ui/KeyboardSettings.h"
 #include "ui/TextRules.h"
-#include "ui/Theme.h"
 #include "ui/WindowStyle.h"
 
 #include <QHBoxLayout>
@@ -46,7 +45,7 @@ QLabel* wrappedLabel(const QString& text, QWidget* parent)
 DesktopSettings::DesktopSettings(DesktopState& state, QWidget* parent)
     : QWidget(parent)
     , state_(state)
-    , appearance_(state.defaults())
+    , theme_(state.defaults())
     , scroll_(new QScrollArea(this))
     , phone_(plainField(this))
     , code_(plainField(this))
@@ -126,11 +125,7 @@ DesktopSettings::DesktopSettings(DesktopState& state, QWidget* parent)
     connect(clearHistory_, &QPushButton::clicked, this, [this] { state_.clearHistory(); });
     connect(&state_, &DesktopState::statusChanged, this, &DesktopSettings::renderStatus);
     connect(&state_, &DesktopState::errorChanged, this, &DesktopSettings::renderError);
-    connect(&appearance_, &Appearance::appearanceChanged, this, &DesktopSettings::renderAppearance);
-    connect(&desktopScheme_, &DesktopScheme::changed, this, [this] {
-        if (appearance_.scheme() == Appearance::Scheme::System)
-            renderAppearance();
-    });
+    connect(&theme_, &WindowTheme::changed, this, &DesktopSettings::renderAppearance);
 
     renderStatus();
     renderError();
@@ -161,7 +156,7 @@ void DesktopSettings::renderLoginEnabled()
 
 void DesktopSettings::renderAppearance()
 {
-    const Theme theme = Theme::forScheme(appearance_.scheme(), DesktopScheme::isDark());
+    const Theme theme = theme_.theme();
     setStyleSheet(WindowStyle::settings(theme));
     setPalette(theme.palette(theme.focus));
     appearanceSettings_->setOutlineColor(theme.text);

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "ui/Appearance.h"
-#include "ui/DesktopScheme.h"
+#include "ui/WindowTheme.h"
 
 #include <QWidget>
 
@@ -48,8 +47,7 @@ private:
     void signIn();
 
     DesktopState& state_;
-    Appearance appearance_;
-    DesktopScheme desktopScheme_;
+    WindowTheme theme_;
     QScrollArea* scroll_;
     QLineEdit* phone_;
     QLineEdit* code_;

@@ -40,6 +40,7 @@ QString panel(const Theme& t, const QColor& accent)
 #desktopPanel { background: %1; }
 QLabel { color: %2; background: transparent; }
 QLabel#panelMode, QLabel#panelHint { color: %3; }
+QLabel#panelDot { background: %6; border-radius: 3px; }
 QTextEdit#panelTranscript {
   background: %4; color: %2; border: 1px solid %5; border-radius: 10px;
   padding: 6px 8px; selection-background-color: %6; selection-color: %7;

@@ -2,19 +2,24 @@
 
 #include "ui/DesktopPanel.h"
 #include "ui/DesktopSettings.h"
-#include "ui/StatusDot.h"
 #include "ui/Swatch.h"
 #include "WidgetTestSupport.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
 namespace tellwire {
 namespace {
+
+using testing::isDark;
+using testing::kTeal;
+using testing::kViolet;
+using testing::middleColour;
 
 // The appearance section inside the settings window, with the panel beside it.
 class AppearanceSettingsTest : public testing::ModelTest {
@@ -43,6 +48,8 @@ protected:
         return result;
     }
 
+    QColor dot() const { return middleColour(*panel->statusDot()); }
+
     void typeAccent(const QString& text)
     {
         section->accentField()->selectAll();
@@ -58,109 +65,92 @@ protected:
         picker->setCurrentIndex(index);
         emit picker->activated(index);
     }
-
-    static bool isDark(const QWidget& widget)
-    {
-        return widget.palette().color(QPalette::Window).lightness() < 128;
-    }
 };
 
 TEST_F(AppearanceSettingsTest, NothingStoredShowsSystemAndTeal)
 {
-    QComboBox* picker = section->schemePicker();
-    ASSERT_EQ(picker->count(), 3);
-    EXPECT_EQ(picker->itemText(0), QStringLiteral("跟随系统"));
-    EXPECT_EQ(picker->itemText(1), QStringLiteral("浅色"));
-    EXPECT_EQ(picker->itemText(2), QStringLiteral("深色"));
-    EXPECT_EQ(picker->currentText(), QStringLiteral("跟随系统"));
+    QStringList options;
+    for (int i = 0; i < section->schemePicker()->count(); ++i)
+        options.append(section->schemePicker()->itemText(i));
+    EXPECT_EQ(options, (QStringList{"跟随系统", "浅色", "深色"}));
+    EXPECT_EQ(section->schemePicker()->currentText(), QStringLiteral("跟随系统"));
+    EXPECT_EQ(section->header()->text(), QStringLiteral("主题皮肤"));
     EXPECT_EQ(marked(), QStringList{"#0c9488"});
     EXPECT_EQ(section->accentField()->text(), QStringLiteral("#0c9488"));
-    EXPECT_EQ(panel->statusDot()->color(), QColor(0x0c, 0x94, 0x88));
+    EXPECT_EQ(dot(), QColor(kTeal));
     EXPECT_EQ(section->restoreButton()->text(), QStringLiteral("恢复默认"));
-    // Nothing is written until the user changes something.
-    EXPECT_FALSE(defaults.contains(QStringLiteral("accent")));
+    EXPECT_FALSE(defaults.contains(QStringLiteral("accent"))) << "nothing written until the user acts";
 }
 
-TEST_F(AppearanceSettingsTest, SwatchesComeInOrderAndPressingOneChoosesIt)
+TEST_F(AppearanceSettingsTest, PressingASwatchChoosesItAndOutlinesOnlyIt)
 {
-    QStringList hexes, names;
+    QStringList hexes;
     for (const Swatch* swatch : section->swatches()) {
         hexes.append(swatch->hex());
-        names.append(swatch->accessibleName());
-        EXPECT_EQ(swatch->size(), QSize(Swatch::kDiameter + Swatch::kOutlineWidth,
-                                        Swatch::kDiameter + Swatch::kOutlineWidth));
+        EXPECT_EQ(swatch->accessibleName(), QStringLiteral("主题色 ") + swatch->hex());
+        EXPECT_EQ(swatch->size(), QSize(30, 30)) << "28-point circle and its 2-point outline";
     }
     EXPECT_EQ(hexes, (QStringList{"#0c9488", "#2563eb", "#7c3aed", "#dc4b6c"}));
-    EXPECT_EQ(names.first(), QStringLiteral("主题色 #0c9488"));
 
     QTest::mouseClick(section->swatches().at(2), Qt::LeftButton);
     EXPECT_EQ(defaults.string(QStringLiteral("accent")), QStringLiteral("#7c3aed"));
     EXPECT_EQ(marked(), QStringList{"#7c3aed"});
     EXPECT_EQ(section->accentField()->text(), QStringLiteral("#7c3aed"));
-    EXPECT_EQ(panel->statusDot()->color(), QColor(0x7c, 0x3a, 0xed));
+    EXPECT_EQ(dot(), QColor(kViolet));
 }
 
-TEST_F(AppearanceSettingsTest, UpperCaseCodeColoursButMarksNoSwatch)
+TEST_F(AppearanceSettingsTest, TypedCodesColourThePanelAndMarkOnlyAnExactSwatch)
 {
-    typeAccent(QStringLiteral("#7C3AED"));
-    EXPECT_EQ(defaults.string(QStringLiteral("accent")), QStringLiteral("#7C3AED"));
-    EXPECT_EQ(panel->statusDot()->color(), QColor(0x7c, 0x3a, 0xed));
-    EXPECT_TRUE(marked().isEmpty());
+    struct Case {
+        QString typed;
+        QString kept;
+        QRgb colour;
+        QStringList marked;
+    };
+    const Case cases[] = {
+        {"#7C3AED", "#7C3AED", kViolet, {}}, // the comparison is case-sensitive
+        {"#", "#", kTeal, {}},
+        {"", "", kTeal, {}},
+        {"#2563eb", "#2563eb", 0x2563eb, {"#2563eb"}},
+        {"#1234567890", "#123456", 0x123456, {}},
+    };
+    for (const Case& c : cases) {
+        typeAccent(c.typed);
+        EXPECT_EQ(section->accentField()->text(), c.kept) << c.typed.toStdString();
+        EXPECT_EQ(defaults.string(QStringLiteral("accent")), c.kept);
+        EXPECT_EQ(dot(), QColor(c.colour)) << c.typed.toStdString();
+        EXPECT_EQ(marked(), c.marked) << c.typed.toStdString();
+    }
 }
 
-TEST_F(AppearanceSettingsTest, LongTextIsCutToSevenCharacters)
+TEST_F(AppearanceSettingsTest, PastedOrStoredTextIsCutToSevenCharacters)
 {
     QApplication::clipboard()->setText(QStringLiteral("#2563ebaa"));
     section->accentField()->selectAll();
     section->accentField()->paste();
     EXPECT_EQ(section->accentField()->text(), QStringLiteral("#2563eb"));
-    EXPECT_EQ(defaults.string(QStringLiteral("accent")), QStringLiteral("#2563eb"));
     EXPECT_EQ(marked(), QStringList{"#2563eb"});
 
-    // Written from elsewhere while the window exists, too.
     defaults.setString(QStringLiteral("accent"), QStringLiteral("#dc4b6c00ff"));
     EXPECT_EQ(defaults.string(QStringLiteral("accent")), QStringLiteral("#dc4b6c"));
     EXPECT_EQ(section->accentField()->text(), QStringLiteral("#dc4b6c"));
-
-    typeAccent(QStringLiteral("#1234567890"));
-    EXPECT_EQ(section->accentField()->text(), QStringLiteral("#123456"));
 }
 
-TEST_F(AppearanceSettingsTest, LoneHashOrEmptyFieldGivesTealAndMarksNothing)
-{
-    typeAccent(QStringLiteral("#"));
-    EXPECT_EQ(panel->statusDot()->color(), QColor(0x0c, 0x94, 0x88));
-    EXPECT_TRUE(marked().isEmpty());
-
-    typeAccent(QString());
-    EXPECT_EQ(section->accentField()->text(), QString());
-    EXPECT_EQ(panel->statusDot()->color(), QColor(0x0c, 0x94, 0x88));
-    EXPECT_TRUE(marked().isEmpty());
-}
-
-TEST_F(AppearanceSettingsTest, PickerSwitchesBothWindowsTogether)
+TEST_F(AppearanceSettingsTest, PickerAndRestoreSwitchBothWindowsTogether)
 {
     choose(QStringLiteral("深色"));
     EXPECT_EQ(defaults.string(QStringLiteral("appearance")), QStringLiteral("dark"));
     EXPECT_TRUE(isDark(*settings));
     EXPECT_TRUE(isDark(*panel));
-
     choose(QStringLiteral("浅色"));
     EXPECT_EQ(defaults.string(QStringLiteral("appearance")), QStringLiteral("light"));
     EXPECT_FALSE(isDark(*settings));
     EXPECT_FALSE(isDark(*panel));
-
     defaults.setString(QStringLiteral("appearance"), QStringLiteral("dark"));
     EXPECT_EQ(section->schemePicker()->currentText(), QStringLiteral("深色"));
     EXPECT_TRUE(isDark(*settings));
-}
 
-TEST_F(AppearanceSettingsTest, RestoreReturnsToSystemAndTeal)
-{
-    choose(QStringLiteral("深色"));
     QTest::mouseClick(section->swatches().at(2), Qt::LeftButton);
-    ASSERT_TRUE(isDark(*panel));
-
     QTest::mouseClick(section->restoreButton(), Qt::LeftButton);
     EXPECT_EQ(defaults.string(QStringLiteral("accent")), QStringLiteral("#0c9488"));
     EXPECT_EQ(defaults.string(QStringLiteral("appearance")), QStringLiteral("system"));
@@ -169,7 +159,7 @@ TEST_F(AppearanceSettingsTest, RestoreReturnsToSystemAndTeal)
     EXPECT_EQ(section->accentField()->text(), QStringLiteral("#0c9488"));
     EXPECT_FALSE(isDark(*panel)); // the offscreen desktop is light
     EXPECT_FALSE(isDark(*settings));
-    EXPECT_EQ(panel->statusDot()->color(), QColor(0x0c, 0x94, 0x88));
+    EXPECT_EQ(dot(), QColor(kTeal));
 }
 
 } // namespace

@@ -2,15 +2,14 @@
 
 #include "input/VoiceInputController.h"
 #include "ui/QtClipboard.h"
-#include "ui/StatusDot.h"
 #include "WidgetTestSupport.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
 #include <QPushButton>
-#include <QTest>
 #include <QScrollBar>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
 
@@ -18,6 +17,8 @@ namespace tellwire {
 namespace {
 
 using testing::finalTranscript;
+using testing::isDark;
+using testing::middleColour;
 using testing::RecordingClient;
 
 class DesktopPanelTest : public testing::ModelTest {
@@ -31,14 +32,9 @@ protected:
         panel->resize(530, 300);
         panel->show();
     }
-
-    static bool isDark(const QWidget& widget)
-    {
-        return widget.palette().color(QPalette::Window).lightness() < 128;
-    }
 };
 
-TEST_F(DesktopPanelTest, StartsWithStatusModeAndBothControls)
+TEST_F(DesktopPanelTest, ShowsStatusModeAndControlsThatNeverTakeTheKeyboard)
 {
     EXPECT_EQ(panel->statusLabel()->text(), QStringLiteral("未连接手机"));
     EXPECT_EQ(panel->modeLabel()->text(), QStringLiteral("中"));
@@ -51,10 +47,12 @@ TEST_F(DesktopPanelTest, StartsWithStatusModeAndBothControls)
     EXPECT_GE(panel->transcript()->height(), DesktopPanel::kTranscriptMinimumHeight);
     EXPECT_TRUE(panel->transcript()->isReadOnly());
     EXPECT_TRUE(panel->transcript()->textInteractionFlags() & Qt::TextSelectableByMouse);
-}
+    for (QWidget* control : {static_cast<QWidget*>(panel->copyButton()),
+                             static_cast<QWidget*>(panel->pauseButton()),
+                             static_cast<QWidget*>(panel->transcript())})
+        EXPECT_EQ(control->focusPolicy(), Qt::NoFocus);
+    EXPECT_FALSE(panel->transcript()->testAttribute(Qt::WA_InputMethodEnabled));
 
-TEST_F(DesktopPanelTest, FollowsStatusAndInputMode)
-{
     state->setStatus(QStringLiteral("正在接收手机文字"));
     EXPECT_EQ(panel->statusLabel()->text(), QStringLiteral("正在接收手机文字"));
     state->setChinese(false);
@@ -63,49 +61,25 @@ TEST_F(DesktopPanelTest, FollowsStatusAndInputMode)
     EXPECT_EQ(panel->modeLabel()->text(), QStringLiteral("中"));
 }
 
-TEST_F(DesktopPanelTest, ShowsHistoryOldestFirstAndCopiesTheSameText)
+TEST_F(DesktopPanelTest, ShowsTextsOldestFirstAndCopiesExactlyThat)
 {
+    // No text: no line. Empty text: a blank line.
     state->addToHistory(finalTranscript("a", QStringLiteral("今天天气很好")));
-    state->addToHistory(finalTranscript("b", QStringLiteral("我们出去走走")));
-    state->addToHistory(finalTranscript("c", QStringLiteral("好的")));
-    const QString expected = QStringLiteral("今天天气很好\n我们出去走走\n好的");
+    state->addToHistory(finalTranscript("b", std::nullopt));
+    state->addToHistory(finalTranscript("c", QStringLiteral("我们出去走走")));
+    state->addToHistory(finalTranscript("d", QString()));
+    state->addToHistory(finalTranscript("e", QStringLiteral("好的")));
+    const QString expected = QStringLiteral("今天天气很好\n我们出去走走\n\n好的");
     EXPECT_EQ(panel->transcript()->toPlainText(), expected);
 
     QTest::mouseClick(panel->copyButton(), Qt::LeftButton);
-    ASSERT_EQ(clipboard.writes.size(), 1u);
-    EXPECT_EQ(clipboard.writes.back(), expected);
-}
-
-TEST_F(DesktopPanelTest, EntryWithoutTextLeavesNoLineButEmptyTextLeavesABlankOne)
-{
-    state->addToHistory(finalTranscript("a", QStringLiteral("A")));
-    state->addToHistory(finalTranscript("b", std::nullopt));
-    state->addToHistory(finalTranscript("c", QStringLiteral("B")));
-    state->addToHistory(finalTranscript("d", QString()));
-    state->addToHistory(finalTranscript("e", QStringLiteral("C")));
-    EXPECT_EQ(panel->transcript()->toPlainText(), QStringLiteral("A\nB\n\nC"));
-    EXPECT_EQ(panel->transcriptText(), QStringLiteral("A\nB\n\nC"));
+    EXPECT_EQ(clipboard.writes, std::vector<QString>{expected});
 
     state->clearHistory();
     EXPECT_EQ(panel->transcript()->toPlainText(), QString());
 }
 
-TEST_F(DesktopPanelTest, LinesAreSpacedAndTheReaderKeepsTheirPlace)
-{
-    for (int i = 0; i < 30; ++i)
-        state->addToHistory(finalTranscript(QString::number(i), QStringLiteral("第 %1 句话").arg(i)));
-    const QTextBlock block = panel->transcript()->document()->firstBlock();
-    EXPECT_EQ(block.blockFormat().lineHeight(), DesktopPanel::kLineSpacing);
-    EXPECT_EQ(block.blockFormat().lineHeightType(), int(QTextBlockFormat::LineDistanceHeight));
-
-    QScrollBar* bar = panel->transcript()->verticalScrollBar();
-    ASSERT_GT(bar->maximum(), 40);
-    bar->setValue(40);
-    state->addToHistory(finalTranscript("new", QStringLiteral("新的一句")));
-    EXPECT_EQ(bar->value(), 40);
-}
-
-TEST_F(DesktopPanelTest, CopyPutsTheTextOnTheDesktopClipboard)
+TEST_F(DesktopPanelTest, CopyReachesTheDesktopClipboard)
 {
     QtClipboard desktopClipboard;
     DesktopState withDesktopClipboard(secrets, defaults, &desktopClipboard);
@@ -116,8 +90,27 @@ TEST_F(DesktopPanelTest, CopyPutsTheTextOnTheDesktopClipboard)
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("第一句\n第二句"));
 }
 
+TEST_F(DesktopPanelTest, LinesAreSpacedAndTheReaderKeepsTheirPlace)
+{
+    for (int i = 0; i < 30; ++i)
+        state->addToHistory(finalTranscript(QString::number(i), QStringLiteral("第 %1 句话").arg(i)));
+    const QTextBlockFormat format = panel->transcript()->document()->firstBlock().blockFormat();
+    EXPECT_EQ(format.lineHeight(), DesktopPanel::kLineSpacing);
+    EXPECT_EQ(format.lineHeightType(), int(QTextBlockFormat::LineDistanceHeight));
+
+    QScrollBar* bar = panel->transcript()->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 40);
+    bar->setValue(40);
+    state->addToHistory(finalTranscript("new", QStringLiteral("新的一句")));
+    EXPECT_EQ(bar->value(), 40);
+}
+
 TEST_F(DesktopPanelTest, PauseTogglesAndAbandonsVoiceInTheFocusedSession)
 {
+    QTest::mouseClick(panel->pauseButton(), Qt::LeftButton);
+    EXPECT_TRUE(state->paused());
+    EXPECT_EQ(panel->pauseButton()->text(), QStringLiteral("恢复接收"));
+
     RecordingClient client;
     VoiceInputController controller(*state);
     controller.setClient(&client);
@@ -125,57 +118,33 @@ TEST_F(DesktopPanelTest, PauseTogglesAndAbandonsVoiceInTheFocusedSession)
     controller.voice(QStringLiteral("你好"), false, QStringLiteral("u1"));
     ASSERT_EQ(client.markedText, QStringLiteral("你好"));
 
-    QTest::mouseClick(panel->pauseButton(), Qt::LeftButton);
-    EXPECT_TRUE(state->paused());
-    EXPECT_EQ(panel->pauseButton()->text(), QStringLiteral("恢复接收"));
-    EXPECT_EQ(client.markedText, QString());
-    EXPECT_FALSE(controller.voiceID().has_value());
-
+    // Resuming abandons it as well as pausing does.
     QTest::mouseClick(panel->pauseButton(), Qt::LeftButton);
     EXPECT_FALSE(state->paused());
     EXPECT_EQ(panel->pauseButton()->text(), QStringLiteral("暂停接收"));
+    EXPECT_EQ(client.markedText, QString());
+    EXPECT_FALSE(controller.voiceID().has_value());
 }
 
-TEST_F(DesktopPanelTest, PauseWithoutAFocusedSessionOnlyToggles)
+TEST_F(DesktopPanelTest, AccentAndSchemeFollowTheDefaultsAtOnce)
 {
-    QTest::mouseClick(panel->pauseButton(), Qt::LeftButton);
-    EXPECT_TRUE(state->paused());
-    state->setPaused(false);
-    EXPECT_EQ(panel->pauseButton()->text(), QStringLiteral("暂停接收"));
-}
-
-TEST_F(DesktopPanelTest, ControlsNeverTakeTheKeyboard)
-{
-    EXPECT_EQ(panel->copyButton()->focusPolicy(), Qt::NoFocus);
-    EXPECT_EQ(panel->pauseButton()->focusPolicy(), Qt::NoFocus);
-    EXPECT_EQ(panel->transcript()->focusPolicy(), Qt::NoFocus);
-    EXPECT_FALSE(panel->transcript()->testAttribute(Qt::WA_InputMethodEnabled));
-}
-
-TEST_F(DesktopPanelTest, AccentColoursTheDotAndTheControlsAtOnce)
-{
-    EXPECT_EQ(panel->statusDot()->color(), QColor(0x0c, 0x94, 0x88));
-    EXPECT_EQ(panel->palette().color(QPalette::Highlight), QColor(0x0c, 0x94, 0x88));
-
+    EXPECT_EQ(middleColour(*panel->statusDot()), QColor(testing::kTeal));
+    EXPECT_EQ(panel->statusDot()->size(), QSize(7, 7));
+    EXPECT_EQ(panel->palette().color(QPalette::Highlight), QColor(testing::kTeal));
     defaults.setString(QStringLiteral("accent"), QStringLiteral("#7c3aed"));
-    EXPECT_EQ(panel->statusDot()->color(), QColor(0x7c, 0x3a, 0xed));
-    EXPECT_EQ(panel->palette().color(QPalette::Highlight), QColor(0x7c, 0x3a, 0xed));
-    EXPECT_TRUE(panel->styleSheet().contains(QStringLiteral("#7c3aed")));
-
+    EXPECT_EQ(middleColour(*panel->statusDot()), QColor(testing::kViolet));
+    EXPECT_EQ(panel->palette().color(QPalette::Highlight), QColor(testing::kViolet));
+    const QImage copy = panel->copyButton()->grab().toImage();
+    EXPECT_EQ(copy.pixelColor(6, copy.height() / 2), QColor(testing::kViolet)) << "filled with the accent";
     defaults.setString(QStringLiteral("accent"), QStringLiteral("no colour"));
-    EXPECT_EQ(panel->statusDot()->color(), QColor(0x0c, 0x94, 0x88));
-}
+    EXPECT_EQ(middleColour(*panel->statusDot()), QColor(testing::kTeal));
 
-TEST_F(DesktopPanelTest, SchemeFollowsTheAppearanceKeyAtOnce)
-{
     ASSERT_FALSE(isDark(*panel)); // the offscreen desktop is light
-    defaults.setString(QStringLiteral("appearance"), QStringLiteral("dark"));
-    EXPECT_TRUE(isDark(*panel));
-    defaults.setString(QStringLiteral("appearance"), QStringLiteral("light"));
-    EXPECT_FALSE(isDark(*panel));
-    defaults.setString(QStringLiteral("appearance"), QStringLiteral("dark"));
-    defaults.setString(QStringLiteral("appearance"), QStringLiteral("sepia"));
-    EXPECT_FALSE(isDark(*panel));
+    const std::pair<const char*, bool> schemes[] = {{"dark", true}, {"light", false}, {"dark", true}, {"sepia", false}};
+    for (const auto& [appearance, dark] : schemes) {
+        defaults.setString(QStringLiteral("appearance"), QString::fromLatin1(appearance));
+        EXPECT_EQ(isDark(*panel), dark) << appearance;
+    }
 }
 
 TEST_F(DesktopPanelTest, SystemSchemeFollowsTheDesktopPalette)

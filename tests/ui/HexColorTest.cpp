@@ -1,61 +1,37 @@
 #include "ui/HexColor.h"
 
+#include <QString>
+
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 namespace tellwire {
-
-static std::ostream& operator<<(std::ostream& out, const HexColor& c)
-{
-    return out << "rgb(" << c.red << "," << c.green << "," << c.blue << ")";
-}
-
 namespace {
 
-constexpr HexColor kTeal{0x0c, 0x94, 0x88};
-
-TEST(HexColorTest, HashSignsAroundTheDigitsAreIgnored)
+TEST(HexColorTest, ReadsTheLowTwentyFourBitsOrGivesTheDefaultTeal)
 {
-    EXPECT_EQ(HexColor::parse(u"#0c9488"), kTeal);
-    EXPECT_EQ(HexColor::parse(u"0c9488"), kTeal);
-    EXPECT_EQ(HexColor::parse(u"##0c9488#"), kTeal);
-    EXPECT_EQ(HexColor::parse(u"#7C3AED"), (HexColor{0x7c, 0x3a, 0xed}));
-    EXPECT_EQ(HexColor::parse(u"#2563eb"), (HexColor{0x25, 0x63, 0xeb}));
-}
-
-TEST(HexColorTest, ShortFormsAreNumbersNotAbbreviations)
-{
-    EXPECT_EQ(HexColor::parse(u"#fff"), (HexColor{0x00, 0x0f, 0xff}));
-    EXPECT_EQ(HexColor::parse(u"#abc"), (HexColor{0x00, 0x0a, 0xbc}));
-}
-
-TEST(HexColorTest, OnlyTheLowTwentyFourBitsCount)
-{
-    EXPECT_EQ(HexColor::parse(u"#0c9488ff"), (HexColor{0x94, 0x88, 0xff}));
-    EXPECT_EQ(HexColor::parse(u"ffffffffffffffff"), (HexColor{0xff, 0xff, 0xff}));
-    // Leading zeros keep a long text within 64 bits.
-    EXPECT_EQ(HexColor::parse(u"00000000000000000000abc"), (HexColor{0x00, 0x0a, 0xbc}));
-}
-
-TEST(HexColorTest, APlusSignIsAcceptedAndNothingElse)
-{
-    EXPECT_EQ(HexColor::parse(u"#+0000ff"), (HexColor{0, 0, 0xff}));
-    EXPECT_EQ(HexColor::parse(u"#-0000ff"), kTeal);
-    EXPECT_EQ(HexColor::parse(u"#+"), kTeal);
-    EXPECT_EQ(HexColor::parse(u"#++ff"), kTeal);
-}
-
-TEST(HexColorTest, UnreadableTextGivesTheDefaultTeal)
-{
-    EXPECT_EQ(HexColor::parse(u""), kTeal);
-    EXPECT_EQ(HexColor::parse(u"#"), kTeal);
-    EXPECT_EQ(HexColor::parse(u"###"), kTeal);
-    EXPECT_EQ(HexColor::parse(u"#12345g"), kTeal);
-    EXPECT_EQ(HexColor::parse(u" #ffffff"), kTeal);  // blanks are not removed
-    EXPECT_EQ(HexColor::parse(u"#ff#ff"), kTeal);    // inner hash signs stay
-    EXPECT_EQ(HexColor::parse(u"1ffffffffffffffff"), kTeal); // beyond 64 bits
-    EXPECT_EQ(HexColor::parse(u"#０c9488"), kTeal);  // full-width digit
+    constexpr HexColor teal{0x0c, 0x94, 0x88};
+    const std::pair<const char16_t*, HexColor> cases[] = {
+        {u"#0c9488", teal}, {u"0c9488", teal}, {u"##0c9488#", teal},
+        {u"#7C3AED", {0x7c, 0x3a, 0xed}},
+        {u"#fff", {0x00, 0x0f, 0xff}}, // short forms are numbers, not abbreviations
+        {u"#abc", {0x00, 0x0a, 0xbc}},
+        {u"#0c9488ff", {0x94, 0x88, 0xff}}, // only the low 24 bits count
+        {u"ffffffffffffffff", {0xff, 0xff, 0xff}},
+        {u"00000000000000000000abc", {0x00, 0x0a, 0xbc}}, // leading zeros fit in 64 bits
+        {u"#+0000ff", {0, 0, 0xff}},
+        // Unreadable: the default teal.
+        {u"#-0000ff", teal}, {u"#+", teal}, {u"#++ff", teal}, {u"", teal}, {u"#", teal},
+        {u"###", teal}, {u"#12345g", teal},
+        {u" #ffffff", teal},          // blanks are not removed
+        {u"#ff#ff", teal},            // inner hash signs stay
+        {u"1ffffffffffffffff", teal}, // beyond 64 bits
+        {u"#０c9488", teal},          // full-width digit
+    };
+    for (const auto& [text, colour] : cases) {
+        const HexColor parsed = HexColor::parse(QStringView(text));
+        EXPECT_EQ(parsed, colour) << QString::fromUtf16(text).toStdString() << " gave " << parsed.red << ","
+                                  << parsed.green << "," << parsed.blue;
+    }
 }
 
 } // namespace

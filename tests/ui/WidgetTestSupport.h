@@ -10,12 +10,16 @@
 #include "support/Fakes.h"
 
 #include <QByteArray>
+#include <QColor>
 #include <QHostAddress>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
+#include <QPalette>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -31,6 +35,21 @@ inline Transcript finalTranscript(const QString& utterance, const std::optional<
     t.text = text;
     t.final = true;
     return t;
+}
+
+inline constexpr QRgb kTeal = 0x0c9488;
+inline constexpr QRgb kViolet = 0x7c3aed;
+
+inline bool isDark(const QWidget& window)
+{
+    return window.palette().color(QPalette::Window).lightness() < 128;
+}
+
+// The colour a widget shows at its middle, as drawn.
+inline QColor middleColour(QWidget& widget)
+{
+    const QImage image = widget.grab().toImage();
+    return image.pixelColor(image.width() / 2, image.height() / 2);
 }
 
 // A model with nothing stored: no token, no preferences.

@@ -1,0 +1,38 @@
+#include "ui/WindowTheme.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QPalette>
+
+namespace tellwire {
+
+WindowTheme::WindowTheme(Defaults& defaults, QObject* parent)
+    : QObject(parent)
+    , appearance_(defaults)
+{
+    connect(&appearance_, &Appearance::accentChanged, this, &WindowTheme::changed);
+    connect(&appearance_, &Appearance::appearanceChanged, this, &WindowTheme::changed);
+    // Windows with a palette of their own are not told when the desktop's
+    // changes; the application object always is.
+    qApp->installEventFilter(this);
+}
+
+Theme WindowTheme::theme() const
+{
+    return Theme::forScheme(appearance_.scheme(), desktopIsDark());
+}
+
+bool WindowTheme::desktopIsDark()
+{
+    return QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+}
+
+bool WindowTheme::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == qApp && appearance_.scheme() == Appearance::Scheme::System
+        && (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::ThemeChange))
+        emit changed();
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace tellwire

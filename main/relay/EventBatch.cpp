@@ -7,6 +7,7 @@
 #include <QVariant>
 
 #include <cmath>
+#include <type_traits>
 
 namespace tellwire {
 
@@ -33,26 +34,23 @@ bool absent(const QJsonValue& value)
     return value.isUndefined() || value.isNull();
 }
 
-// Absent or null leaves out empty; a string fills it; anything else is refused.
-bool readString(const QJsonObject& object, QLatin1String key, std::optional<QString>& out)
+// Absent or null leaves out empty; a value of the member's JSON type fills it;
+// anything else is refused.
+template <typename T>
+bool readOptional(const QJsonObject& object, QLatin1String key, std::optional<T>& out)
 {
     const QJsonValue value = object.value(key);
     if (absent(value))
         return true;
-    if (!value.isString())
-        return false;
-    out = value.toString();
-    return true;
-}
-
-bool readBool(const QJsonObject& object, QLatin1String key, std::optional<bool>& out)
-{
-    const QJsonValue value = object.value(key);
-    if (absent(value))
-        return true;
-    if (!value.isBool())
-        return false;
-    out = value.toBool();
+    if constexpr (std::is_same_v<T, bool>) {
+        if (!value.isBool())
+            return false;
+        out = value.toBool();
+    } else {
+        if (!value.isString())
+            return false;
+        out = value.toString();
+    }
     return true;
 }
 
@@ -68,11 +66,11 @@ std::optional<Transcript> decodeEvent(const QJsonValue& value)
     Transcript event;
     event.seq = *seq;
     event.at = at.toDouble();
-    if (!readString(object, QLatin1String("utterance"), event.utterance)
-        || !readString(object, QLatin1String("text"), event.text)
-        || !readBool(object, QLatin1String("final"), event.final)
-        || !readString(object, QLatin1String("session"), event.session)
-        || !readString(object, QLatin1String("type"), event.type))
+    if (!readOptional(object, QLatin1String("utterance"), event.utterance)
+        || !readOptional(object, QLatin1String("text"), event.text)
+        || !readOptional(object, QLatin1String("final"), event.final)
+        || !readOptional(object, QLatin1String("session"), event.session)
+        || !readOptional(object, QLatin1String("type"), event.type))
         return std::nullopt;
     return event;
 }

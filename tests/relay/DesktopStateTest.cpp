@@ -32,40 +32,29 @@ protected:
     RecordingClipboard clipboard;
 };
 
-TEST_F(DesktopStateTest, FreshStateIsSignedOutAndIdle)
+TEST_F(DesktopStateTest, FreshStateIsIdleWithTheStoredTokenAndAKeptDeviceIdentifier)
 {
-    DesktopState state(secrets, defaults, &clipboard);
-    EXPECT_FALSE(state.hasToken());
-    EXPECT_EQ(state.token(), QString());
-    EXPECT_EQ(state.status(), QStringLiteral("未连接手机"));
-    EXPECT_EQ(state.error(), QString());
-    EXPECT_FALSE(state.paused());
-    EXPECT_TRUE(state.chinese());
-    EXPECT_TRUE(state.history().isEmpty());
-    EXPECT_EQ(state.cursor(), -1);
-    EXPECT_EQ(state.active(), nullptr);
-}
+    DesktopState signedOut(secrets, defaults, &clipboard);
+    EXPECT_FALSE(signedOut.hasToken());
+    EXPECT_EQ(signedOut.status(), QStringLiteral("未连接手机"));
+    EXPECT_EQ(signedOut.error(), QString());
+    EXPECT_FALSE(signedOut.paused());
+    EXPECT_TRUE(signedOut.chinese());
+    EXPECT_TRUE(signedOut.history().isEmpty());
+    EXPECT_EQ(signedOut.cursor(), -1);
+    EXPECT_EQ(signedOut.active(), nullptr);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^mac-[0-9a-f]{32}$")).match(signedOut.deviceID()).hasMatch())
+        << signedOut.deviceID().toStdString();
+    EXPECT_EQ(defaults.string(QStringLiteral("desktop-device-id")), signedOut.deviceID());
 
-TEST_F(DesktopStateTest, TokenComesFromTheSecretStore)
-{
     secrets.save(QStringLiteral("desktop-token"), QStringLiteral("t0k"));
-    DesktopState state(secrets, defaults, &clipboard);
-    EXPECT_TRUE(state.hasToken());
-    EXPECT_EQ(state.token(), QStringLiteral("t0k"));
+    DesktopState signedIn(secrets, defaults, &clipboard);
+    EXPECT_EQ(signedIn.token(), QStringLiteral("t0k"));
+    EXPECT_TRUE(signedIn.hasToken());
+    EXPECT_EQ(signedIn.deviceID(), signedOut.deviceID());
 }
 
-TEST_F(DesktopStateTest, DeviceIdentifierIsMadeOnceAndKept)
-{
-    DesktopState first(secrets, defaults, &clipboard);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^mac-[0-9a-f]{32}$")).match(first.deviceID()).hasMatch())
-        << first.deviceID().toStdString();
-    EXPECT_EQ(defaults.string(QStringLiteral("desktop-device-id")), first.deviceID());
-
-    DesktopState second(secrets, defaults, &clipboard);
-    EXPECT_EQ(second.deviceID(), first.deviceID());
-}
-
-TEST_F(DesktopStateTest, DeviceIdentifierOfAnyFormIsKeptFromEightCharacters)
+TEST_F(DesktopStateTest, StoredDeviceIdentifierOfAnyFormIsKeptFromEightCharacters)
 {
     defaults.setString(QStringLiteral("desktop-device-id"), QStringLiteral("linux-01"));
     EXPECT_EQ(DesktopState(secrets, defaults, &clipboard).deviceID(), QStringLiteral("linux-01"));
@@ -80,34 +69,15 @@ TEST_F(DesktopStateTest, DeviceIdentifierOfAnyFormIsKeptFromEightCharacters)
 TEST_F(DesktopStateTest, CopyAllPutsOldestFirstAndSkipsEntriesWithoutText)
 {
     DesktopState state(secrets, defaults, &clipboard);
+    state.copyAll();
     state.addToHistory(finalText(QStringLiteral("a"), QStringLiteral("第一句"), 1));
     state.addToHistory(finalText(QStringLiteral("x"), std::nullopt, 2));
     state.addToHistory(finalText(QStringLiteral("b"), QStringLiteral("second"), 3));
     state.addToHistory(finalText(QStringLiteral("c"), QStringLiteral(""), 4));
     state.addToHistory(finalText(QStringLiteral("d"), QStringLiteral("第四"), 5));
-
     state.copyAll();
-    ASSERT_EQ(clipboard.writes.size(), 1u);
-    // An empty text is still an entry; only absent text is dropped.
-    EXPECT_EQ(clipboard.writes.back(), QStringLiteral("第一句\nsecond\n\n第四"));
-}
-
-TEST_F(DesktopStateTest, CopyAllOfEmptyHistoryPutsEmptyText)
-{
-    DesktopState state(secrets, defaults, &clipboard);
-    state.copyAll();
-    ASSERT_EQ(clipboard.writes.size(), 1u);
-    EXPECT_EQ(clipboard.writes.back(), QString());
-}
-
-TEST_F(DesktopStateTest, HistoryKeepsTheNewestHundred)
-{
-    DesktopState state(secrets, defaults, &clipboard);
-    for (int i = 1; i <= 101; ++i)
-        state.addToHistory(finalText(QString::number(i), QString::number(i), i));
-    ASSERT_EQ(state.history().size(), 100);
-    EXPECT_EQ(state.history().front().id(), QStringLiteral("101"));
-    EXPECT_EQ(state.history().back().id(), QStringLiteral("2"));
+    // An empty history puts the empty text; an empty text is still an entry.
+    EXPECT_EQ(clipboard.writes, (std::vector<QString>{QString(), QStringLiteral("第一句\nsecond\n\n第四")}));
 }
 
 TEST_F(DesktopStateTest, EveryPublishedFieldNotifiesAfterItsChange)
@@ -147,20 +117,6 @@ TEST_F(DesktopStateTest, ActiveControllerDropsOutWhenDestroyed)
     EXPECT_EQ(state.active(), controller.get());
     controller.reset();
     EXPECT_EQ(state.active(), nullptr);
-}
-
-TEST(TranscriptTest, IdIsTheUtteranceOrEndAndSeq)
-{
-    Transcript withUtterance;
-    withUtterance.utterance = QStringLiteral("u-1");
-    withUtterance.seq = 7;
-    EXPECT_EQ(withUtterance.id(), QStringLiteral("u-1"));
-
-    Transcript sessionEnd;
-    sessionEnd.seq = 7;
-    EXPECT_EQ(sessionEnd.id(), QStringLiteral("end-7"));
-    sessionEnd.seq = -9007199254740993;
-    EXPECT_EQ(sessionEnd.id(), QStringLiteral("end--9007199254740993"));
 }
 
 TEST(SharedDesktopStateTest, IsOneInstanceMadeFromProvidedServices)

@@ -1,7 +1,6 @@
 #include "Printers.h"
 #include "RelayFixture.h"
 
-#include <QTcpServer>
 
 namespace tellwire {
 namespace {
@@ -155,10 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PollingTest, RelayDownAtFirstIsReachedOnceItComesUp)
 {
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-    const int port = probe.serverPort();
-    probe.close();
+    const int port = unusedPort();
     state->setBase(QStringLiteral("http://127.0.0.1:%1").arg(port));
     state->connect();
     ASSERT_TRUE(waitUntil([&] { return state->status() == kReconnecting; }));

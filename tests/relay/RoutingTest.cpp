@@ -103,20 +103,15 @@ TEST_F(RoutingTest, UtteranceIsNotFollowedIntoAnotherField)
     // A later utterance follows the new focus.
     state.consume(finalEvent("u2", "新"));
     EXPECT_EQ(second.client.calls, std::vector<ClientCall>{inserted("新")});
-}
 
-TEST_F(RoutingTest, RefocusingTheSameFieldStartsANewStretch)
-{
-    Session field(state);
-    field.controller->activateServer();
-    state.consume(event("u1", "一"));
-    field.controller->deactivateServer();
-    field.controller->activateServer();
-    field.client.calls.clear();
-
-    state.consume(finalEvent("u1", "一二"));
-    EXPECT_TRUE(field.client.calls.empty());
-    EXPECT_EQ(historyIDs(), QStringList{"u1"});
+    // Focus that leaves and comes back to the same field is a new stretch too.
+    state.consume(event("u3", "三"));
+    second.controller->deactivateServer();
+    second.controller->activateServer();
+    second.client.calls.clear();
+    state.consume(finalEvent("u3", "三四"));
+    EXPECT_TRUE(second.client.calls.empty());
+    EXPECT_EQ(historyIDs(), (QStringList{"u3", "u2", "u1"}));
 }
 
 TEST_F(RoutingTest, UtteranceBegunWithoutFocusIsNeverTyped)
@@ -204,10 +199,11 @@ TEST_F(RoutingTest, MoreThanTwoHundredOpenRoutesAreForgotten)
     first.controller->activateServer();
     // Bound to the first field while paused: the routes pile up.
     state.setPaused(true);
-    for (int i = 0; i < 201; ++i)
+    for (int i = 0; i < 199; ++i)
         state.consume(event(QStringLiteral("open-%1").arg(i), QStringLiteral("x")));
-    EXPECT_EQ(state.routes().size(), 201);
     state.setPaused(false);
+    state.consume(event("open-199", "x")); // two hundred are kept
+    EXPECT_EQ(state.routes().size(), 200);
 
     Session second(state);
     first.controller->deactivateServer();
@@ -218,60 +214,36 @@ TEST_F(RoutingTest, MoreThanTwoHundredOpenRoutesAreForgotten)
     // Bound afresh at its next event, to the field focused now.
     state.consume(event("open-0", "xy"));
     EXPECT_EQ(second.client.calls, (std::vector<ClientCall>{marked("t", 1), marked("xy", 2)}));
+    EXPECT_EQ(first.client.calls, (std::vector<ClientCall>{marked("x", 1), marked("", 0)}));
 }
 
-TEST_F(RoutingTest, TwoHundredOpenRoutesAreKept)
+TEST_F(RoutingTest, SessionEndWithoutUtteranceTakesInterimTextAway)
 {
-    Session field(state);
-    field.controller->activateServer();
-    for (int i = 0; i < 200; ++i)
-        state.consume(event(QStringLiteral("open-%1").arg(i), QStringLiteral("x")));
-    EXPECT_EQ(state.routes().size(), 200);
-}
+    Transcript end;
+    end.type = QStringLiteral("session_end");
+    state.consume(end); // without focus: nothing to do
+    EXPECT_EQ(shell.idleShows, 0);
 
-TEST_F(RoutingTest, SessionEndTakesInterimTextAway)
-{
     Session field(state);
     field.controller->activateServer();
     state.consume(event("u1", "半句"));
-
-    Transcript end;
-    end.type = QStringLiteral("session_end");
-    end.seq = ++seq;
-    end.at = now;
     state.consume(end);
-
     EXPECT_EQ(field.client.calls, (std::vector<ClientCall>{marked("半句", 2), marked("", 0)}));
     EXPECT_TRUE(state.history().isEmpty());
 
-    // Other events without utterance or text are ignored.
+    // Other events without utterance or text are ignored; one with both is an
+    // ordinary transcript, whatever its type.
     Transcript other = end;
     other.type = QStringLiteral("ping");
     Transcript textless = event("u2", "");
     textless.text.reset();
-    state.consume(QList<Transcript>{other, textless});
-    EXPECT_EQ(field.client.calls.size(), 2u);
+    Transcript spoken = finalEvent("u3", "完");
+    spoken.type = QStringLiteral("session_end");
+    state.consume(QList<Transcript>{other, textless, spoken});
+    EXPECT_EQ(field.client.calls,
+              (std::vector<ClientCall>{marked("半句", 2), marked("", 0), inserted("完")}));
     EXPECT_FALSE(state.routes().contains(QStringLiteral("u2")));
-}
-
-TEST_F(RoutingTest, SessionEndWithUtteranceAndTextIsAnOrdinaryTranscript)
-{
-    Session field(state);
-    field.controller->activateServer();
-    Transcript t = finalEvent("u1", "完");
-    t.type = QStringLiteral("session_end");
-    state.consume(t);
-    EXPECT_EQ(field.client.calls, std::vector<ClientCall>{inserted("完")});
-    EXPECT_EQ(historyIDs(), QStringList{"u1"});
-}
-
-TEST_F(RoutingTest, SessionEndWithoutFocusDoesNothing)
-{
-    Transcript end;
-    end.type = QStringLiteral("session_end");
-    state.consume(end);
-    EXPECT_EQ(shell.idleShows, 0);
-    EXPECT_TRUE(state.history().isEmpty());
+    EXPECT_EQ(historyIDs(), QStringList{"u3"});
 }
 
 } // namespace

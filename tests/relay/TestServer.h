@@ -6,6 +6,7 @@
 #include <httplib.h>
 
 #include <QString>
+#include <QTcpServer>
 
 #include <chrono>
 #include <condition_variable>
@@ -31,6 +32,14 @@ struct RecordedRequest {
         return it == headers.end() ? std::string() : it->second;
     }
 };
+
+// A loopback port nobody listens on: a relay that is down.
+inline int unusedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
 
 class TestServer {
 public:

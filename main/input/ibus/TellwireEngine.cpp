@@ -79,17 +79,11 @@ void TellwireEngine::focusIn(const QString& path, const QString& client)
 
 void TellwireEngine::focusOut(const QString& path)
 {
-    if (path != focusedPath_)
-        return;
-    InputContextSession* session = focusedSession();
-    focusedPath_.clear();
-    if (!session)
-        return;
     // By now the daemon has moved this engine on to the next context, so
     // nothing may be sent: the daemon has committed the composition (its
     // preedit) into the context itself.
-    session->client().setEngine(nullptr);
-    session->controller().deactivateServer();
+    if (path == focusedPath_)
+        dropFocus();
 }
 
 void TellwireEngine::plainFocusIn()

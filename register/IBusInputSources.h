@@ -24,7 +24,6 @@ public:
 
 private:
     int placeInFolder(const QString& path, bool& changed) const;
-    void restartDaemon() const;
 
     QString systemFolder_;
 };

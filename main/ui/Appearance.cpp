@@ -42,11 +42,14 @@ Appearance::Appearance(Defaults& defaults, QObject* parent)
     connect(&defaults_, &Defaults::changed, this, &Appearance::keyChanged);
 }
 
+QString Appearance::stored(const QString& key, const QString& fallback) const
+{
+    return defaults_.contains(key) ? defaults_.string(key) : fallback;
+}
+
 QString Appearance::accent() const
 {
-    if (!defaults_.contains(kAccentKey))
-        return kDefaultAccent;
-    return defaults_.string(kAccentKey);
+    return stored(kAccentKey, kDefaultAccent);
 }
 
 void Appearance::setAccent(const QString& accent)
@@ -56,9 +59,7 @@ void Appearance::setAccent(const QString& accent)
 
 QString Appearance::appearance() const
 {
-    if (!defaults_.contains(kAppearanceKey))
-        return kDefaultAppearance;
-    return defaults_.string(kAppearanceKey);
+    return stored(kAppearanceKey, kDefaultAppearance);
 }
 
 void Appearance::setAppearance(const QString& appearance)

@@ -50,6 +50,8 @@ signals:
     void appearanceChanged();
 
 private:
+    // An empty text stored is kept; only a missing key gives the fallback.
+    QString stored(const QString& key, const QString& fallback) const;
     void keyChanged(const QString& key);
 
     Defaults& defaults_;

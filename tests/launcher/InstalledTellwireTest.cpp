@@ -3,6 +3,7 @@
 // settings window through the launcher, on a display and session bus of the
 // test's own.
 
+#include "register/ToolRun.h"
 #include "support/PrivateIBusDaemon.h"
 #include "PrivateSessionBus.h"
 #include "XvfbDisplay.h"
@@ -23,6 +24,8 @@
 
 using tellwire::testing::PrivateIBusDaemon;
 using tellwire::testing::PrivateSessionBus;
+using tellwire::testing::runTool;
+using tellwire::testing::ToolRun;
 using tellwire::testing::XvfbDisplay;
 
 namespace {
@@ -30,21 +33,11 @@ namespace {
 const QString kName = QStringLiteral("cc.orrisfeld.tellwire.inputmethod");
 const QString kSettingsTitle = QStringLiteral("语音输入设置");
 
-struct ToolRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-ToolRun runTool(const QString& program, const QStringList& arguments,
-                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+// Installing, registering and starting can each take a while on a busy machine.
+ToolRun runSlowTool(const QString& program, const QStringList& arguments,
+                    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
-    QProcess tool;
-    tool.setProcessEnvironment(environment);
-    tool.start(program, arguments);
-    EXPECT_TRUE(tool.waitForFinished(120000)) << program.toStdString();
-    return {tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput()),
-            QString::fromUtf8(tool.readAllStandardError())};
+    return runTool(program, arguments, environment, 120000);
 }
 
 class InstalledTellwireTest : public ::testing::Test {
@@ -55,7 +48,7 @@ protected:
 
     void SetUp() override
     {
-        const ToolRun install = runTool(CMAKE_COMMAND, {"--install", TELLWIRE_BUILD_DIR, "--prefix", prefix});
+        const ToolRun install = runSlowTool(CMAKE_COMMAND, {"--install", TELLWIRE_BUILD_DIR, "--prefix", prefix});
         ASSERT_EQ(install.exitCode, 0) << install.err.toStdString();
     }
 
@@ -88,7 +81,7 @@ TEST_F(InstalledTellwireTest, InstallLaysOutProgramsComponentResourcesAndMenuEnt
     EXPECT_EQ(desktop.value("Desktop Entry/Icon").toString(), "tellwire");
     const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
     if (!validator.isEmpty()) {
-        const ToolRun validation = runTool(validator, {entry});
+        const ToolRun validation = runSlowTool(validator, {entry});
         EXPECT_EQ(validation.exitCode, 0) << validation.out.toStdString() << validation.err.toStdString();
     }
 }
@@ -96,7 +89,7 @@ TEST_F(InstalledTellwireTest, InstallLaysOutProgramsComponentResourcesAndMenuEnt
 TEST_F(InstalledTellwireTest, RegisteredTellwireOpensItsSettingsThroughTheLauncher)
 {
     ASSERT_TRUE(ibus.start());
-    const ToolRun registration = runTool(installed("bin/TellwireRegister"), {component()});
+    const ToolRun registration = runSlowTool(installed("bin/TellwireRegister"), {component()});
     ASSERT_EQ(registration.out, "已注册并启用语音输入。\n") << registration.err.toStdString();
     ASSERT_TRUE(ibus.lists(kName));
 
@@ -132,7 +125,7 @@ TEST_F(InstalledTellwireTest, RegisteredTellwireOpensItsSettingsThroughTheLaunch
     session.insert("TELLWIRE_EXECUTABLE", installed("libexec/Tellwire"));
     auto nameOwned = [&] { return bus.connection().interface()->isServiceRegistered(kName).value(); };
 
-    const ToolRun first = runTool(installed("bin/TellwireDesktop"), {}, session);
+    const ToolRun first = runSlowTool(installed("bin/TellwireDesktop"), {}, session);
     EXPECT_EQ(first.exitCode, 0) << first.err.toStdString();
     EXPECT_TRUE(QTest::qWaitFor(nameOwned, 20000)) << "the launcher started Tellwire";
     EXPECT_TRUE(QTest::qWaitFor([&] { return display.mappedWindow(kSettingsTitle).has_value(); }, 20000));
@@ -143,7 +136,7 @@ TEST_F(InstalledTellwireTest, RegisteredTellwireOpensItsSettingsThroughTheLaunch
     EXPECT_TRUE(QTest::qWaitFor([&] { return !display.mappedWindow(kSettingsTitle); }, 10000));
     const qint64 pid = bus.connection().interface()->servicePid(kName).value();
 
-    const ToolRun second = runTool(installed("bin/TellwireDesktop"), {}, session);
+    const ToolRun second = runSlowTool(installed("bin/TellwireDesktop"), {}, session);
     EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return display.mappedWindow(kSettingsTitle).has_value(); }, 10000));
     EXPECT_EQ(bus.connection().interface()->servicePid(kName).value(), pid) << "no second Tellwire";

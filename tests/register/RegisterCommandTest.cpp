@@ -1,40 +1,30 @@
 // TellwireRegister against a real ibus-daemon in the test's private session.
 
+#include "register/ToolRun.h"
 #include "support/PrivateIBusDaemon.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 
 #include <gmock/gmock.h>
 
 #include <unistd.h>
 
 using tellwire::testing::PrivateIBusDaemon;
+using tellwire::testing::runTool;
+using tellwire::testing::ToolRun;
 
 namespace {
 
 const QString kEngine = QStringLiteral("cc.orrisfeld.tellwire.inputmethod");
 const QString kSuccess = QStringLiteral("已注册并启用语音输入。\n");
 
-struct ToolRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
+// `wrapper` runs the tool under another program (to change user).
 ToolRun runRegister(const QStringList& arguments, const QStringList& wrapper = {},
-                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+                    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
-    QProcess tool;
-    tool.setProcessEnvironment(environment);
-    if (wrapper.isEmpty())
-        tool.start(QStringLiteral(TELLWIRE_REGISTER_EXECUTABLE), arguments);
-    else
-        tool.start(wrapper.first(), wrapper.mid(1) + QStringList{TELLWIRE_REGISTER_EXECUTABLE} + arguments);
-    EXPECT_TRUE(tool.waitForFinished(30000));
-    return {tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput()),
-            QString::fromUtf8(tool.readAllStandardError())};
+    const QStringList command = wrapper + QStringList{TELLWIRE_REGISTER_EXECUTABLE} + arguments;
+    return runTool(command.first(), command.mid(1), environment);
 }
 
 class RegisterCommandTest : public ::testing::Test {
@@ -57,53 +47,47 @@ protected:
     QString gnomeSources() const { return daemon.gsettings({"get", "org.gnome.desktop.input-sources", "sources"}); }
 };
 
-TEST_F(RegisterCommandTest, UsageAndMissingPathAreOneLineOnStandardError)
+TEST_F(RegisterCommandTest, FailuresAreOneLineOnStandardErrorWithTheirCode)
 {
-    for (const QStringList& arguments : {QStringList{}, QStringList{installed, installed}}) {
-        const ToolRun run = runRegister(arguments);
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_EQ(run.err, "用法：TellwireRegister /完整路径/tellwire.xml\n");
-        EXPECT_EQ(run.out, "");
-    }
-    const ToolRun missing = runRegister({"/no/such/tellwire.xml"});
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.err, "未找到输入法：/no/such/tellwire.xml\n");
-    EXPECT_EQ(missing.out, "");
-    EXPECT_FALSE(QFileInfo::exists(linked()));
+    const ToolRun usage = runRegister({});
+    EXPECT_EQ(usage.exitCode, 1);
+    EXPECT_EQ(usage.err, "用法：TellwireRegister /完整路径/tellwire.xml\n");
+    EXPECT_EQ(usage.out, "");
+
+    QFile notes(daemon.scratch("notes.txt"));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("not xml");
+    notes.close();
+    const ToolRun refused = runRegister({notes.fileName()});
+    EXPECT_EQ(refused.exitCode, 22);
+    EXPECT_EQ(refused.err, "输入源注册失败：22\n");
+    EXPECT_EQ(refused.out, "");
+    EXPECT_TRUE(QDir(daemon.componentFolder()).isEmpty());
 }
 
-TEST_F(RegisterCommandTest, RegistersLinksRestartsAndEnables)
+TEST_F(RegisterCommandTest, RegistersRestartsOnlyWhenNeededAndAddsToTheSourcesThere)
 {
+    daemon.gsettings({"set", "org.freedesktop.ibus.general", "preload-engines", "['xkb:us::eng']"});
+    daemon.gsettings({"set", "org.gnome.desktop.input-sources", "sources", "[('xkb', 'us'), ('xkb', 'de')]"});
     ASSERT_TRUE(daemon.start());
     ASSERT_FALSE(daemon.lists(kEngine));
     const QString before = daemon.address();
 
     const ToolRun run = runRegister({installed});
-
     EXPECT_EQ(run.out, kSuccess);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(QFileInfo(linked()).symLinkTarget(), installed);
     EXPECT_NE(daemon.address(), before) << "the daemon was restarted to read the folder";
     EXPECT_TRUE(daemon.lists(kEngine));
-    EXPECT_EQ(preloadEngines(), "['cc.orrisfeld.tellwire.inputmethod']");
-    EXPECT_EQ(gnomeSources(), "@a(ss) []") << "not a GNOME session";
-}
+    EXPECT_EQ(preloadEngines(), "['xkb:us::eng', 'cc.orrisfeld.tellwire.inputmethod']");
+    EXPECT_EQ(gnomeSources(), "[('xkb', 'us'), ('xkb', 'de')]") << "not a GNOME session";
 
-TEST_F(RegisterCommandTest, RunningAgainKeepsTheDaemonAndTheExistingSources)
-{
-    daemon.gsettings({"set", "org.freedesktop.ibus.general", "preload-engines", "['xkb:us::eng']"});
-    daemon.gsettings({"set", "org.gnome.desktop.input-sources", "sources", "[('xkb', 'us'), ('xkb', 'de')]"});
-    ASSERT_TRUE(daemon.start());
     auto gnome = QProcessEnvironment::systemEnvironment();
     gnome.insert("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
-
-    ASSERT_EQ(runRegister({installed}, {}, gnome).out, kSuccess);
     const QString address = daemon.address();
     const ToolRun again = runRegister({installed}, {}, gnome);
-
     EXPECT_EQ(again.out, kSuccess);
-    EXPECT_EQ(again.exitCode, 0);
     EXPECT_EQ(daemon.address(), address) << "nothing new for the daemon, so no restart";
     EXPECT_EQ(preloadEngines(), "['xkb:us::eng', 'cc.orrisfeld.tellwire.inputmethod']");
     EXPECT_EQ(gnomeSources(), "[('xkb', 'us'), ('xkb', 'de'), ('ibus', 'cc.orrisfeld.tellwire.inputmethod')]");
@@ -111,14 +95,12 @@ TEST_F(RegisterCommandTest, RunningAgainKeepsTheDaemonAndTheExistingSources)
 
 TEST_F(RegisterCommandTest, ComponentInstalledInTheDaemonsFolderNeedsNoLinkNorRestart)
 {
-    const QString inFolder = QDir(daemon.componentFolder()).filePath("tellwire.xml");
+    const QString inFolder = linked();
     PrivateIBusDaemon::writeComponent(inFolder);
     ASSERT_TRUE(daemon.start());
     const QString address = daemon.address();
 
-    const ToolRun run = runRegister({inFolder});
-
-    EXPECT_EQ(run.out, kSuccess);
+    EXPECT_EQ(runRegister({inFolder}).out, kSuccess);
     EXPECT_FALSE(QFileInfo(inFolder).isSymLink());
     EXPECT_EQ(QDir(daemon.componentFolder()).entryList(QDir::Files), QStringList{"tellwire.xml"});
     EXPECT_EQ(daemon.address(), address);
@@ -133,20 +115,6 @@ TEST_F(RegisterCommandTest, WithoutARunningDaemonTheLinkWaitsForTheNextSession)
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(QFileInfo(linked()).symLinkTarget(), installed) << "registration is kept";
     EXPECT_EQ(preloadEngines(), "@as []");
-}
-
-TEST_F(RegisterCommandTest, FileThatIsNoComponentIsRefusedWithItsCode)
-{
-    QFile notes(daemon.scratch("notes.txt"));
-    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
-    notes.write("not xml");
-    notes.close();
-
-    const ToolRun run = runRegister({notes.fileName()});
-
-    EXPECT_EQ(run.exitCode, 22);
-    EXPECT_EQ(run.err, "输入源注册失败：22\n");
-    EXPECT_TRUE(QDir(daemon.componentFolder()).isEmpty());
 }
 
 TEST_F(RegisterCommandTest, OrdinaryUserCannotWriteASystemFolder)

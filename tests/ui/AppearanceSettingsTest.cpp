@@ -67,21 +67,6 @@ protected:
     }
 };
 
-TEST_F(AppearanceSettingsTest, NothingStoredShowsSystemAndTeal)
-{
-    QStringList options;
-    for (int i = 0; i < section->schemePicker()->count(); ++i)
-        options.append(section->schemePicker()->itemText(i));
-    EXPECT_EQ(options, (QStringList{"跟随系统", "浅色", "深色"}));
-    EXPECT_EQ(section->schemePicker()->currentText(), QStringLiteral("跟随系统"));
-    EXPECT_EQ(section->header()->text(), QStringLiteral("主题皮肤"));
-    EXPECT_EQ(marked(), QStringList{"#0c9488"});
-    EXPECT_EQ(section->accentField()->text(), QStringLiteral("#0c9488"));
-    EXPECT_EQ(dot(), QColor(kTeal));
-    EXPECT_EQ(section->restoreButton()->text(), QStringLiteral("恢复默认"));
-    EXPECT_FALSE(defaults.contains(QStringLiteral("accent"))) << "nothing written until the user acts";
-}
-
 TEST_F(AppearanceSettingsTest, PressingASwatchChoosesItAndOutlinesOnlyIt)
 {
     QStringList hexes;
@@ -136,8 +121,26 @@ TEST_F(AppearanceSettingsTest, PastedOrStoredTextIsCutToSevenCharacters)
     EXPECT_EQ(section->accentField()->text(), QStringLiteral("#dc4b6c"));
 }
 
+// Starting from nothing stored, and returning there.
 TEST_F(AppearanceSettingsTest, PickerAndRestoreSwitchBothWindowsTogether)
 {
+    auto expectDefaults = [&] {
+        EXPECT_EQ(section->schemePicker()->currentText(), QStringLiteral("跟随系统"));
+        EXPECT_EQ(marked(), QStringList{"#0c9488"});
+        EXPECT_EQ(section->accentField()->text(), QStringLiteral("#0c9488"));
+        EXPECT_EQ(dot(), QColor(kTeal));
+        EXPECT_FALSE(isDark(*panel)); // the offscreen desktop is light
+        EXPECT_FALSE(isDark(*settings));
+    };
+    QStringList options;
+    for (int i = 0; i < section->schemePicker()->count(); ++i)
+        options.append(section->schemePicker()->itemText(i));
+    EXPECT_EQ(options, (QStringList{"跟随系统", "浅色", "深色"}));
+    EXPECT_EQ(section->header()->text(), QStringLiteral("主题皮肤"));
+    EXPECT_EQ(section->restoreButton()->text(), QStringLiteral("恢复默认"));
+    expectDefaults();
+    EXPECT_FALSE(defaults.contains(QStringLiteral("accent"))) << "nothing written until the user acts";
+
     choose(QStringLiteral("深色"));
     EXPECT_EQ(defaults.string(QStringLiteral("appearance")), QStringLiteral("dark"));
     EXPECT_TRUE(isDark(*settings));
@@ -154,12 +157,7 @@ TEST_F(AppearanceSettingsTest, PickerAndRestoreSwitchBothWindowsTogether)
     QTest::mouseClick(section->restoreButton(), Qt::LeftButton);
     EXPECT_EQ(defaults.string(QStringLiteral("accent")), QStringLiteral("#0c9488"));
     EXPECT_EQ(defaults.string(QStringLiteral("appearance")), QStringLiteral("system"));
-    EXPECT_EQ(section->schemePicker()->currentText(), QStringLiteral("跟随系统"));
-    EXPECT_EQ(marked(), QStringList{"#0c9488"});
-    EXPECT_EQ(section->accentField()->text(), QStringLiteral("#0c9488"));
-    EXPECT_FALSE(isDark(*panel)); // the offscreen desktop is light
-    EXPECT_FALSE(isDark(*settings));
-    EXPECT_EQ(dot(), QColor(kTeal));
+    expectDefaults();
 }
 
 } // namespace

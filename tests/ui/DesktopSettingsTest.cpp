@@ -3,10 +3,13 @@
 #include "ui/AppearanceSettings.h"
 #include "ui/DesktopPanel.h"
 #include "ui/FormSection.h"
+#include "relay/TestServer.h"
 #include "WidgetTestSupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,7 +21,7 @@ namespace tellwire {
 namespace {
 
 using testing::finalTranscript;
-using testing::RecordingRelay;
+using testing::TestServer;
 
 class DesktopSettingsTest : public testing::ModelTest {
 protected:
@@ -42,11 +45,11 @@ protected:
 // Points the model at a relay stand-in; the environment is restored afterwards.
 class SignInTest : public DesktopSettingsTest {
 protected:
-    RecordingRelay relay;
+    TestServer relay;
 
     void SetUp() override
     {
-        qputenv("TELLWIRE_RELAY_ORIGIN", relay.origin().toUtf8());
+        qputenv("TELLWIRE_RELAY_ORIGIN", relay.base().toUtf8());
         DesktopSettingsTest::SetUp();
     }
     void TearDown() override
@@ -54,6 +57,13 @@ protected:
         settings.reset();
         state.reset();
         qunsetenv("TELLWIRE_RELAY_ORIGIN");
+    }
+
+    // The path and the JSON body of the request the relay received n-th.
+    std::pair<std::string, QJsonObject> request(size_t n) const
+    {
+        const auto request = relay.requests().at(n);
+        return {request.target, QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object()};
     }
 };
 
@@ -152,14 +162,15 @@ TEST_F(DesktopSettingsTest, ClearingHistoryEmptiesThePanelAndKeepsTheSignIn)
 
 TEST_F(SignInTest, ButtonsSendPhoneAndCodeWithoutSurroundingBlanks)
 {
-    relay.reply = R"({"token":"desk-token-1"})";
+    relay.on("/v1/auth/phone/request", TestServer::reply(200, "{}"));
+    relay.on("/v1/auth/phone/verify", TestServer::reply(200, R"({"token":"desk-token-1"})"));
     // Blanks, ideographic spaces and tabs around it go.
     const QString typed = QStringLiteral(" \u3000\t+8613800138000\u3000");
     settings->phoneField()->setText(typed);
     QTest::mouseClick(settings->requestCodeButton(), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return relay.requests.size() == 1; }, 10000));
-    EXPECT_EQ(relay.requests[0].path, QByteArray("/v1/auth/phone/request"));
-    EXPECT_EQ(relay.requests[0].body.value("phone").toString(), QStringLiteral("+8613800138000"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return relay.requestCount() == 1; }, 10000));
+    EXPECT_EQ(request(0).first, "/v1/auth/phone/request");
+    EXPECT_EQ(request(0).second.value("phone").toString(), QStringLiteral("+8613800138000"));
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return settings->statusLabel()->text() == QStringLiteral("短信请求已提交，验证码 5 分钟内有效"); }, 10000));
     EXPECT_EQ(settings->phoneField()->text(), typed) << "the field keeps what was typed";
@@ -167,48 +178,38 @@ TEST_F(SignInTest, ButtonsSendPhoneAndCodeWithoutSurroundingBlanks)
     settings->phoneField()->setText(QStringLiteral("\t13800138000 "));
     typeCode(QStringLiteral("654321"));
     QTest::mouseClick(settings->loginButton(), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return relay.requests.size() == 2; }, 10000));
-    EXPECT_EQ(relay.requests[1].path, QByteArray("/v1/auth/phone/verify"));
-    EXPECT_EQ(relay.requests[1].body.value("phone").toString(), QStringLiteral("13800138000"));
-    EXPECT_EQ(relay.requests[1].body.value("code").toString(), QStringLiteral("654321"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return relay.requestCount() == 2; }, 10000));
+    EXPECT_EQ(request(1).first, "/v1/auth/phone/verify");
+    EXPECT_EQ(request(1).second.value("phone").toString(), QStringLiteral("13800138000"));
+    EXPECT_EQ(request(1).second.value("code").toString(), QStringLiteral("654321"));
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return state->status() == QStringLiteral("手机号登录成功，此电脑已绑定账号"); }, 10000));
 }
 
 TEST_F(DesktopSettingsTest, KeyboardButtonOpensGnomeSettingsOrElseIbusSetup)
 {
+    // Stand-ins on a PATH of their own write their name and arguments.
     QTemporaryDir bin;
-    ASSERT_TRUE(bin.isValid());
     const QString record = bin.filePath(QStringLiteral("started"));
-    auto writeProgram = [&](const QString& name) {
-        QFile program(bin.filePath(name));
-        ASSERT_TRUE(program.open(QIODevice::WriteOnly));
-        program.write(QStringLiteral("#!/bin/sh\nPATH=/usr/bin:/bin\necho \"%1 $*\" > '%2.tmp' && mv '%2.tmp' '%2'\n")
-                          .arg(name, record)
-                          .toUtf8());
-        program.close();
-        program.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    };
-    auto started = [&]() -> QString {
+    auto clickAndRead = [&](const QString& program) {
+        QFile script(bin.filePath(program));
+        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\necho \"%1 $*\" > '%2.tmp' && /bin/mv '%2.tmp' '%2'\n")
+                         .arg(program, record).toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QTest::mouseClick(settings->keyboardSettingsButton(), Qt::LeftButton);
         QFile file(record);
-        if (!QTest::qWaitFor([&] { return file.exists(); }, 10000) || !file.open(QIODevice::ReadOnly))
-            return QString();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return file.exists(); }, 10000));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
         const QString line = QString::fromUtf8(file.readAll()).trimmed();
-        file.close();
         file.remove();
         return line;
     };
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", bin.path().toUtf8());
-
-    writeProgram(QStringLiteral("ibus-setup"));
-    QTest::mouseClick(settings->keyboardSettingsButton(), Qt::LeftButton);
-    EXPECT_EQ(started(), QStringLiteral("ibus-setup"));
-
-    writeProgram(QStringLiteral("gnome-control-center"));
-    QTest::mouseClick(settings->keyboardSettingsButton(), Qt::LeftButton);
-    EXPECT_EQ(started(), QStringLiteral("gnome-control-center keyboard"));
-
+    EXPECT_EQ(clickAndRead(QStringLiteral("ibus-setup")), QStringLiteral("ibus-setup"));
+    EXPECT_EQ(clickAndRead(QStringLiteral("gnome-control-center")), QStringLiteral("gnome-control-center keyboard"));
     qputenv("PATH", path);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared pieces of the widget tests: a model on in-memory services and a
-// relay stand-in on 127.0.0.1 that records what the sign-in buttons send.
+// Shared pieces of the widget tests: a model on in-memory services, and how
+// the windows look.
 
 #include "relay/Defaults.h"
 #include "relay/DesktopState.h"
@@ -9,16 +9,9 @@
 #include "relay/Transcript.h"
 #include "support/Fakes.h"
 
-#include <QByteArray>
 #include <QColor>
-#include <QHostAddress>
 #include <QImage>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QList>
 #include <QPalette>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -61,64 +54,6 @@ protected:
     std::unique_ptr<DesktopState> state;
 
     void SetUp() override { state = std::make_unique<DesktopState>(secrets, defaults, &clipboard); }
-};
-
-// Answers every HTTP request with 200 and a fixed JSON body, keeping each
-// request's path and JSON body.
-class RecordingRelay : public QObject {
-public:
-    struct Request {
-        QByteArray method;
-        QByteArray path;
-        QJsonObject body;
-    };
-
-    QList<Request> requests;
-    QByteArray reply = "{}";
-
-    RecordingRelay()
-    {
-        server_.listen(QHostAddress::LocalHost, 0);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-    }
-
-    QString origin() const
-    {
-        return QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort());
-    }
-
-private:
-    void read(QTcpSocket* socket)
-    {
-        QByteArray& buffer = buffers_[socket];
-        buffer += socket->readAll();
-        const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
-        if (headerEnd < 0)
-            return;
-        qsizetype length = 0;
-        const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
-        for (const QByteArray& line : lines) {
-            if (line.toLower().startsWith("content-length:"))
-                length = line.mid(15).trimmed().toLongLong();
-        }
-        if (buffer.size() < headerEnd + 4 + length)
-            return;
-        const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
-        requests.append({requestLine.value(0), requestLine.value(1),
-                         QJsonDocument::fromJson(buffer.mid(headerEnd + 4, length)).object()});
-        buffers_.remove(socket);
-        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n"
-                      "Content-Length: " + QByteArray::number(reply.size()) + "\r\n\r\n" + reply);
-        socket->disconnectFromHost();
-    }
-
-    QTcpServer server_;
-    QHash<QTcpSocket*, QByteArray> buffers_;
 };
 
 } // namespace tellwire::testing

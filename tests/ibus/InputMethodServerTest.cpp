@@ -194,9 +194,11 @@ TEST_F(InputMethodServerTest, ResetLeavesTheLettersTypedOnceAndTheCandidatesHidd
 {
     auto context = focusedContext();
     ASSERT_TRUE(context);
+    const int tablesBefore = context->lookupUpdates;
     if (!compose(*context, {IBUS_KEY_n, IBUS_KEY_i}))
         GTEST_SKIP() << kNoDictionary;
     ASSERT_TRUE(context->lookupVisible);
+    EXPECT_EQ(context->lookupUpdates - tablesBefore, 2) << "one table per key";
 
     context->reset();
     ASSERT_TRUE(context->sendKey(IBUS_KEY_Shift_L, IBUS_RELEASE_MASK)); // a round trip behind the reset

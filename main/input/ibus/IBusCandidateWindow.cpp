@@ -5,6 +5,8 @@
 
 #include "input/ibus/IBusTextClient.h"
 
+#include <utility>
+
 namespace tellwire {
 
 IBusCandidateWindow::IBusCandidateWindow(IBusTextClient& output, std::function<QStringList()> candidates)
@@ -22,8 +24,9 @@ void IBusCandidateWindow::update()
 
 void IBusCandidateWindow::show()
 {
-    visible_ = true;
-    send();
+    // Already up, the table went out with the update before: once per key is enough.
+    if (!std::exchange(visible_, true))
+        send();
 }
 
 void IBusCandidateWindow::hide()

@@ -1,7 +1,6 @@
 #include "Printers.h"
 #include "RelayFixture.h"
 
-
 namespace tellwire {
 namespace {
 

@@ -70,18 +70,25 @@ protected:
     }
 };
 
-TEST_F(RoutingTest, InterimsAndFinalReachTheFocusedSession)
+TEST_F(RoutingTest, InterimsAndFinalReachTheFocusedSessionAndARepeatedFinalChangesNothing)
 {
     Session field(state);
     field.controller->activateServer();
+    const Transcript final = finalEvent("u1", "你好。");
 
-    state.consume(QList<Transcript>{event("u1", "你"), event("u1", "你好"), finalEvent("u1", "你好。")});
+    state.consume(QList<Transcript>{event("u1", "你"), event("u1", "你好"), final, final, finalEvent("u1", "又好")});
 
     EXPECT_EQ(field.client.calls, (std::vector<ClientCall>{marked("你", 1), marked("你好", 2), inserted("你好。")}));
     ASSERT_EQ(state.history().size(), 1);
     EXPECT_EQ(state.history().front().text, QStringLiteral("你好。"));
     EXPECT_TRUE(state.routes().isEmpty());
     EXPECT_EQ(shell.idleShows, 0);
+
+    // Clearing the history does not let it back in.
+    state.clearHistory();
+    state.consume(final);
+    EXPECT_TRUE(state.history().isEmpty());
+    EXPECT_EQ(field.client.calls.size(), 3u);
 }
 
 TEST_F(RoutingTest, UtteranceIsNotFollowedIntoAnotherField)
@@ -161,27 +168,6 @@ TEST_F(RoutingTest, EventsThreeSecondsOldAreNotTyped)
     EXPECT_EQ(historyIDs(), QStringList{"stale"});
     EXPECT_FALSE(state.routes().contains(QStringLiteral("stale")));
     EXPECT_EQ(shell.idleShows, 2);
-}
-
-TEST_F(RoutingTest, RepeatedFinalChangesNothing)
-{
-    Session field(state);
-    field.controller->activateServer();
-    const Transcript final = finalEvent("u1", "好");
-
-    state.consume(final);
-    state.consume(final);
-    state.consume(finalEvent("u1", "又好"));
-
-    EXPECT_EQ(field.client.calls, std::vector<ClientCall>{inserted("好")});
-    ASSERT_EQ(state.history().size(), 1);
-    EXPECT_EQ(state.history().front().text, QStringLiteral("好"));
-    EXPECT_TRUE(state.routes().isEmpty());
-
-    // Clearing the history does not let it back in.
-    state.clearHistory();
-    state.consume(final);
-    EXPECT_TRUE(state.history().isEmpty());
 }
 
 TEST_F(RoutingTest, HundredAndFirstFinalDropsTheOldest)

@@ -60,6 +60,8 @@ APICall* API::request(const QString& path, const std::optional<QJsonObject>& bod
         return new APICall(refused, std::move(handler), context);
 
     QNetworkRequest request(*address);
+    // The bearer token must never follow a redirect to another origin.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     if (!token_.isEmpty())
         request.setRawHeader("Authorization", "Bearer " + token_.toUtf8());
     QNetworkReply* reply = nullptr;

@@ -84,6 +84,28 @@ TEST_F(APIComponentTest, RequestsCarryTheirMethodHeadersAndCompactJson)
     EXPECT_EQ(requests[2].body, R"({"phone":"+8613800138000"})");
 }
 
+TEST_F(APIComponentTest, TokenNeverFollowsARedirectToAnotherOrigin)
+{
+    TestServer elsewhere;
+    elsewhere.on("/v1/me", TestServer::reply(200, "{}"));
+    const std::string location = "http://localhost:" + std::to_string(elsewhere.port()) + "/v1/me";
+    server.on("/v1/me", [location](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect(location, 302);
+    });
+    server.on("/v1/moved", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect(server.base().toStdString() + "/v1/here", 307);
+    });
+    server.on("/v1/here", TestServer::reply(200, R"({"here":true})"));
+
+    const Outcome crossOrigin = request(api(QStringLiteral("secret")), QStringLiteral("/v1/me"));
+    EXPECT_TRUE(crossOrigin.error);
+    EXPECT_EQ(elsewhere.requestCount(), 0u);
+
+    const Outcome sameOrigin = request(api(QStringLiteral("secret")), QStringLiteral("/v1/moved"));
+    ASSERT_FALSE(sameOrigin.error) << sameOrigin.error->message.toStdString();
+    EXPECT_EQ(sameOrigin.body, QByteArray(R"({"here":true})"));
+}
+
 TEST_F(APIComponentTest, RefusedAddressSendsNothingAndAnswersLater)
 {
     const API refused(QStringLiteral("http://example.com:%1").arg(server.port()), QStringLiteral("t"));

@@ -21,16 +21,6 @@ protected:
     static QString path(int n) { return QStringLiteral("/org/freedesktop/IBus/InputContext_%1").arg(n); }
 };
 
-TEST_F(ContextRegistryTest, OneControllerPerContextKeptAcrossFocus)
-{
-    InputContextSession& first = contexts.focus(path(1));
-    const QUuid identity = first.controller().identity();
-    contexts.focus(path(2));
-    EXPECT_EQ(contexts.focus(path(1)).controller().identity(), identity);
-    EXPECT_NE(contexts.find(path(2))->controller().identity(), identity);
-    EXPECT_EQ(contexts.size(), 2u);
-}
-
 TEST_F(ContextRegistryTest, LeastRecentlyFocusedIsDroppedBeyondTheLimit)
 {
     for (int n = 1; n <= int(ContextRegistry::kLimit); ++n)

@@ -1,6 +1,5 @@
 #include "input/Pinyin.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -81,13 +80,10 @@ TEST(PinyinTest, QueriesFindAWholeCodeOrElseOneAssembledSentence)
         {sentence, "haoni", list({"哈噢你"})},
         // Longer pieces serve where shorter ones cannot continue.
         {"西\txi\t1\n先\txian\t1\n啊\ta\t1\n", "xianxi", list({"先西"})},
-        {"西\txi\t1\n先\txian\t1\n啊\ta\t1\n", "xia", list({"西啊"})},
         // What codes cannot cover finds nothing.
         {sentence, "nihaov", {}},
-        {sentence, "vnihao", {}},
         {sentence, "nh", {}},
         {sentence, "", {}},
-        {sentence, "''", {}},
         // Pieces longer than twelve characters are only exact matches.
         {longCodes, "abcdefghijklm", list({"更长"})},
         {longCodes, "abcdefghijklz", list({"长尾"})},
@@ -97,7 +93,6 @@ TEST(PinyinTest, QueriesFindAWholeCodeOrElseOneAssembledSentence)
         {"长\t" + acute.repeated(12) + "\t1\n尾\tz\t1\n", acute.repeated(12) + "z", list({"长尾"})},
         // A code of only spaces is the empty code, which the empty query finds.
         {"空\t  \t1\n你\tni\t1\n", "'", list({"空"})},
-        {"空\t  \t1\n你\tni\t1\n", "", list({"空"})},
     };
     for (const auto& c : cases) {
         const Pinyin pinyin = load(c.entries);
@@ -136,11 +131,11 @@ TEST(PinyinTest, UnusableFilesLeaveTheDictionaryNotReady)
     EXPECT_THAT(noMarker.candidates(u"ni"), IsEmpty());
 
     // With CR LF line ends no line equals the marker.
-    const Pinyin crlf = Pinyin::fromBytes("---\r\n...\r\n你\tni\t1\r\n");
-    EXPECT_FALSE(crlf.ready());
-
-    const Pinyin headerOnly = load("");
-    EXPECT_FALSE(headerOnly.ready());
+    EXPECT_FALSE(Pinyin::fromBytes("---\r\n...\r\n你\tni\t1\r\n").ready());
+    EXPECT_FALSE(load("").ready());
+    EXPECT_FALSE(Pinyin().ready());
+    // A byte order mark before the marker is not part of the line.
+    EXPECT_TRUE(Pinyin::fromBytes("\xEF\xBB\xBF...\n你\tni\t1\n").ready());
 
     const Pinyin notUtf8 = load("你\tni\t1\n\xC0\xAF\tbad\t1\n");
     EXPECT_FALSE(notUtf8.ready());
@@ -149,13 +144,6 @@ TEST(PinyinTest, UnusableFilesLeaveTheDictionaryNotReady)
     for (const QByteArray& bytes : {QByteArray("\xED\xA0\x80"), QByteArray("\xF4\x90\x80\x80"),
                                    QByteArray("\xE4\xBD"), QByteArray("\xFF")})
         EXPECT_FALSE(load("字\t" + bytes + "\t1\n").ready()) << bytes.toHex().constData();
-
-    EXPECT_FALSE(Pinyin().ready());
-}
-
-TEST(PinyinTest, AByteOrderMarkBeforeTheMarkerIsNotPartOfTheLine)
-{
-    EXPECT_TRUE(Pinyin::fromBytes("\xEF\xBB\xBF...\n你\tni\t1\n").ready());
 }
 
 TEST(PinyinTest, UnusualWeightsStayTotallyOrdered)
@@ -205,22 +193,17 @@ TEST(PinyinTest, HugeLinesAndQueriesLoadAndAnswer)
 TEST(PinyinTest, LoadsFromAFileAndReportsWhyNot)
 {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("pinyin_simp.dict.yaml"));
     QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(withHeader("你\tni\t1\n"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(withHeader("你\tni\t1\n")) > 0);
     file.close();
-
     const Pinyin loaded(path);
-    EXPECT_TRUE(loaded.ready());
     EXPECT_EQ(loaded.status(), Pinyin::Status::Loaded);
     EXPECT_EQ(loaded.candidates(u"ni"), list({"你"}));
 
     EXPECT_EQ(Pinyin(dir.filePath(QStringLiteral("missing.yaml"))).status(), Pinyin::Status::Missing);
     EXPECT_EQ(Pinyin(QString()).status(), Pinyin::Status::Missing);
     EXPECT_EQ(Pinyin(dir.path()).status(), Pinyin::Status::Unreadable);
-    EXPECT_FALSE(Pinyin(dir.path()).ready());
 }
 
 TEST(PinyinTest, TheInstalledDictionaryAnswersEverydayQueries)
@@ -230,9 +213,7 @@ TEST(PinyinTest, TheInstalledDictionaryAnswersEverydayQueries)
     EXPECT_EQ(pinyin.codeCount(), 38999); // 39,032 as written; "xi an" and "xian" are one code
     EXPECT_EQ(pinyin.wordCount(), 65123);
 
-    const QStringList nihao = pinyin.candidates(u"nihao");
-    ASSERT_FALSE(nihao.isEmpty());
-    EXPECT_EQ(nihao.front(), QStringLiteral("你好"));
+    EXPECT_EQ(pinyin.candidates(u"nihao").value(0), QStringLiteral("你好"));
     EXPECT_EQ(pinyin.candidates(u"zhong").size(), 9);
     EXPECT_TRUE(pinyin.candidates(u"zhongguo").contains(QStringLiteral("中国")));
     EXPECT_EQ(pinyin.candidates(u"zhong'guo"), pinyin.candidates(u"zhongguo"));

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <ibus.h>
@@ -130,34 +131,13 @@ QString PrivateIBusDaemon::tellwireComponent()
 
 void PrivateIBusDaemon::writeComponent(const QString& path, const QString& exec)
 {
+    QFile built(tellwireComponent());
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!built.open(QIODevice::ReadOnly) || !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return;
-    file.write(QStringLiteral(R"(<?xml version="1.0" encoding="utf-8"?>
-<component>
-  <name>cc.orrisfeld.tellwire</name>
-  <description>Tellwire</description>
-  <exec>%1 --ibus</exec>
-  <version>1</version>
-  <author>Tellwire</author>
-  <license>MIT</license>
-  <homepage>https://example.invalid</homepage>
-  <textdomain>tellwire</textdomain>
-  <engines>
-    <engine>
-      <name>cc.orrisfeld.tellwire.inputmethod</name>
-      <language>zh_CN</language>
-      <license>MIT</license>
-      <author>Tellwire</author>
-      <layout>us</layout>
-      <longname>Tellwire</longname>
-      <description>Tellwire</description>
-      <rank>0</rank>
-    </engine>
-  </engines>
-</component>
-)")
-                   .arg(exec)
+    static const QRegularExpression execLine(QStringLiteral("<exec>[^<]*</exec>"));
+    file.write(QString::fromUtf8(built.readAll())
+                   .replace(execLine, QStringLiteral("<exec>%1 --ibus</exec>").arg(exec))
                    .toUtf8());
 }
 

@@ -14,116 +14,104 @@ QString textOf(IBusText* text)
     return QString::fromUtf8(ibus_text_get_text(text));
 }
 
-// The answer to one asynchronous call, once it came.
-struct Answer {
-    bool done = false;
-    GVariant* value = nullptr;
-    GError* error = nullptr;
-
-    ~Answer()
-    {
-        if (value)
-            g_variant_unref(value);
-        if (error)
-            g_error_free(error);
-    }
-};
+TestInputContext* self(gpointer data)
+{
+    return static_cast<TestInputContext*>(data);
+}
 
 void onCommitText(IBusInputContext*, IBusText* text, gpointer data)
 {
-    auto* context = static_cast<TestInputContext*>(data);
-    context->commits.push_back(textOf(text));
-    context->committed += context->commits.back();
+    self(data)->commits.push_back(textOf(text));
+    self(data)->committed += self(data)->commits.back();
 }
 
 void onUpdatePreedit(IBusInputContext*, IBusText* text, guint cursor, gboolean visible, gpointer data)
 {
-    auto* context = static_cast<TestInputContext*>(data);
-    context->preedit = {textOf(text), cursor, bool(visible)};
-    context->preeditAt = std::chrono::steady_clock::now();
-    ++context->preeditUpdates;
-}
-
-void onShowPreedit(IBusInputContext*, gpointer data)
-{
-    static_cast<TestInputContext*>(data)->preedit.visible = true;
+    self(data)->preedit = {textOf(text), cursor, bool(visible)};
+    self(data)->preeditAt = std::chrono::steady_clock::now();
+    ++self(data)->preeditUpdates;
 }
 
 void onHidePreedit(IBusInputContext*, gpointer data)
 {
-    auto* context = static_cast<TestInputContext*>(data);
-    context->preedit.visible = false;
-    ++context->preeditUpdates;
+    self(data)->preedit.visible = false;
+    ++self(data)->preeditUpdates;
 }
 
 void onUpdateLookupTable(IBusInputContext*, IBusLookupTable* table, gboolean visible, gpointer data)
 {
-    auto* context = static_cast<TestInputContext*>(data);
+    TestInputContext* context = self(data);
     context->lookupTable.clear();
     for (guint i = 0; i < ibus_lookup_table_get_number_of_candidates(table); ++i)
         context->lookupTable.append(textOf(ibus_lookup_table_get_candidate(table, i)));
     context->lookupVisible = visible;
     ++context->lookupUpdates;
-    if (visible)
-        context->shownTables.push_back(context->lookupTable);
-}
-
-void onShowLookupTable(IBusInputContext*, gpointer data)
-{
-    static_cast<TestInputContext*>(data)->lookupVisible = true;
-}
-
-void onHideLookupTable(IBusInputContext*, gpointer data)
-{
-    static_cast<TestInputContext*>(data)->lookupVisible = false;
 }
 
 } // namespace
 
+// A method call on the daemon, answered while the main loop runs (an engine in
+// this process must keep being served); null when no answer came.
+GVariant* TestInputContext::call(const char* path, const char* interface, const char* method, GVariant* arguments,
+                                 const char* replyType)
+{
+    struct Answer {
+        bool done = false;
+        GVariant* value = nullptr;
+    } answer;
+    g_dbus_connection_call(
+        connection_, "org.freedesktop.IBus", path, interface, method, arguments, G_VARIANT_TYPE(replyType),
+        G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            auto* answer = static_cast<Answer*>(data);
+            GError* error = nullptr;
+            answer->value = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+            if (error) {
+                g_printerr("%s\n", error->message);
+                g_error_free(error);
+            }
+            answer->done = true;
+        },
+        &answer);
+    waitUntil([&] { return answer.done; });
+    return answer.value;
+}
+
 std::unique_ptr<TestInputContext> TestInputContext::create(const QString& address, const char* clientName)
 {
     std::unique_ptr<TestInputContext> made(new TestInputContext);
-    GError* error = nullptr;
     made->connection_ = g_dbus_connection_new_for_address_sync(
         address.toUtf8().constData(),
         GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT
                              | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error);
-    if (!made->connection_) {
-        g_error_free(error);
+        nullptr, nullptr, nullptr);
+    if (!made->connection_)
         return nullptr;
-    }
-    Answer created;
-    g_dbus_connection_call(made->connection_, "org.freedesktop.IBus", "/org/freedesktop/IBus",
-                           "org.freedesktop.IBus", "CreateInputContext", g_variant_new("(s)", clientName),
-                           G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-                           [](GObject* source, GAsyncResult* result, gpointer data) {
-                               auto* answer = static_cast<Answer*>(data);
-                               answer->value = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result,
-                                                                             &answer->error);
-                               answer->done = true;
-                           },
-                           &created);
-    if (!waitUntil([&] { return created.done; }) || !created.value)
+    GVariant* created = made->call("/org/freedesktop/IBus", "org.freedesktop.IBus", "CreateInputContext",
+                                   g_variant_new("(s)", clientName), "(o)");
+    if (!created)
         return nullptr;
     const gchar* path = nullptr;
-    g_variant_get(created.value, "(&o)", &path);
-    made->context_ = ibus_input_context_new(path, made->connection_, nullptr, &error);
-    if (!made->context_) {
-        g_error_free(error);
+    g_variant_get(created, "(&o)", &path);
+    made->context_ = ibus_input_context_new(path, made->connection_, nullptr, nullptr);
+    g_variant_unref(created);
+    if (!made->context_)
         return nullptr;
-    }
     ibus_input_context_set_capabilities(made->context_,
                                         IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_LOOKUP_TABLE | IBUS_CAP_FOCUS);
 
-    TestInputContext* self = made.get();
-    g_signal_connect(self->context_, "commit-text", G_CALLBACK(onCommitText), self);
-    g_signal_connect(self->context_, "update-preedit-text", G_CALLBACK(onUpdatePreedit), self);
-    g_signal_connect(self->context_, "show-preedit-text", G_CALLBACK(onShowPreedit), self);
-    g_signal_connect(self->context_, "hide-preedit-text", G_CALLBACK(onHidePreedit), self);
-    g_signal_connect(self->context_, "update-lookup-table", G_CALLBACK(onUpdateLookupTable), self);
-    g_signal_connect(self->context_, "show-lookup-table", G_CALLBACK(onShowLookupTable), self);
-    g_signal_connect(self->context_, "hide-lookup-table", G_CALLBACK(onHideLookupTable), self);
+    IBusInputContext* context = made->context_;
+    TestInputContext* data = made.get();
+    g_signal_connect(context, "commit-text", G_CALLBACK(onCommitText), data);
+    g_signal_connect(context, "update-preedit-text", G_CALLBACK(onUpdatePreedit), data);
+    g_signal_connect(context, "show-preedit-text",
+                     G_CALLBACK(+[](IBusInputContext*, gpointer d) { self(d)->preedit.visible = true; }), data);
+    g_signal_connect(context, "hide-preedit-text", G_CALLBACK(onHidePreedit), data);
+    g_signal_connect(context, "update-lookup-table", G_CALLBACK(onUpdateLookupTable), data);
+    g_signal_connect(context, "show-lookup-table",
+                     G_CALLBACK(+[](IBusInputContext*, gpointer d) { self(d)->lookupVisible = true; }), data);
+    g_signal_connect(context, "hide-lookup-table",
+                     G_CALLBACK(+[](IBusInputContext*, gpointer d) { self(d)->lookupVisible = false; }), data);
     return made;
 }
 
@@ -149,20 +137,11 @@ QString TestInputContext::path() const
 
 bool TestInputContext::setEngine(const char* engine)
 {
-    Answer answer;
-    g_dbus_proxy_call(G_DBUS_PROXY(context_), "SetEngine", g_variant_new("(s)", engine), G_DBUS_CALL_FLAGS_NONE,
-                      -1, nullptr,
-                      [](GObject* source, GAsyncResult* result, gpointer data) {
-                          auto* answer = static_cast<Answer*>(data);
-                          answer->value = g_dbus_proxy_call_finish(G_DBUS_PROXY(source), result, &answer->error);
-                          answer->done = true;
-                      },
-                      &answer);
-    if (!waitUntil([&] { return answer.done; }))
-        return false;
-    if (answer.error)
-        g_printerr("SetEngine %s: %s\n", engine, answer.error->message);
-    return answer.value != nullptr;
+    GVariant* done = call(g_dbus_proxy_get_object_path(G_DBUS_PROXY(context_)), "org.freedesktop.IBus.InputContext",
+                          "SetEngine", g_variant_new("(s)", engine), "()");
+    if (done)
+        g_variant_unref(done);
+    return done != nullptr;
 }
 
 void TestInputContext::focusIn()
@@ -182,25 +161,14 @@ void TestInputContext::reset()
 
 std::optional<bool> TestInputContext::sendKey(unsigned keyval, unsigned state)
 {
-    struct KeyAnswer {
-        bool done = false;
-        bool handled = false;
-    } answer;
-    ibus_input_context_process_key_event_async(
-        context_, keyval, 0, state, -1, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-            auto* answer = static_cast<KeyAnswer*>(data);
-            GError* error = nullptr;
-            answer->handled = ibus_input_context_process_key_event_async_finish(IBUS_INPUT_CONTEXT(source), result,
-                                                                               &error);
-            if (error)
-                g_error_free(error);
-            answer->done = true;
-        },
-        &answer);
-    if (!waitUntil([&] { return answer.done; }))
+    GVariant* answer = call(g_dbus_proxy_get_object_path(G_DBUS_PROXY(context_)), "org.freedesktop.IBus.InputContext",
+                            "ProcessKeyEvent", g_variant_new("(uuu)", keyval, 0u, state), "(b)");
+    if (!answer)
         return std::nullopt;
-    return answer.handled;
+    gboolean handled = FALSE;
+    g_variant_get(answer, "(b)", &handled);
+    g_variant_unref(answer);
+    return bool(handled);
 }
 
 std::optional<bool> TestInputContext::press(unsigned keyval, unsigned state)

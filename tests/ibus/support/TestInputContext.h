@@ -10,6 +10,7 @@
 
 typedef struct _GDBusConnection GDBusConnection;
 typedef struct _IBusInputContext IBusInputContext;
+typedef struct _GVariant GVariant;
 
 namespace tellwire::testing {
 
@@ -52,11 +53,11 @@ public:
     QStringList lookupTable;
     bool lookupVisible = false;
     int lookupUpdates = 0;
-    // Every candidate list the lookup table showed.
-    std::vector<QStringList> shownTables;
 
 private:
     TestInputContext() = default;
+    GVariant* call(const char* path, const char* interface, const char* method, GVariant* arguments,
+                   const char* replyType);
 
     GDBusConnection* connection_ = nullptr;
     IBusInputContext* context_ = nullptr;

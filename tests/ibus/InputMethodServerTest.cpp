@@ -157,22 +157,39 @@ TEST_F(InputMethodServerTest, MovingTheFocusLeavesTheCompositionWhereItWasTyped)
     EXPECT_EQ(second->preedit.text, QStringLiteral("m"));
 }
 
-TEST_F(InputMethodServerTest, ACandidateAndHeldBackVoiceTextArriveAsOneCommit)
+TEST_F(InputMethodServerTest, KeysComposePickAndSwitchToEnglishWithHeldVoiceInTheSameCommit)
 {
     auto context = focusedContext();
     ASSERT_TRUE(context);
     if (!compose(*context, {IBUS_KEY_n, IBUS_KEY_i, IBUS_KEY_h, IBUS_KEY_a, IBUS_KEY_o}))
         GTEST_SKIP() << kNoDictionary;
-    const QString first = state->active()->candidates().value(0);
-    ASSERT_FALSE(first.isEmpty());
+    EXPECT_EQ(context->preedit.text, QStringLiteral("nihao"));
+    EXPECT_EQ(context->preedit.cursor, 5u);
+    ASSERT_TRUE(context->lookupVisible);
+    EXPECT_EQ(context->lookupTable.value(0), QStringLiteral("你好"));
+    EXPECT_LE(context->lookupTable.size(), 9);
 
-    // Dictation finished while the composition is open: held back, not shown.
+    // Dictation finished while the composition is open: held back, then sent
+    // in the candidate's commit (compositors lose or reorder a second one).
     state->active()->voice(QStringLiteral("语音"), true, QStringLiteral("u1"));
     EXPECT_EQ(context->preedit.text, QStringLiteral("nihao"));
-
     EXPECT_EQ(context->press(IBUS_KEY_space), true);
-    EXPECT_EQ(context->commits, std::vector<QString>{first + QStringLiteral("语音")});
+    EXPECT_EQ(context->commits, std::vector<QString>{QStringLiteral("你好语音")});
     EXPECT_FALSE(context->preedit.visible);
+    EXPECT_FALSE(context->lookupVisible);
+
+    // A digit picks from the table.
+    compose(*context, {IBUS_KEY_s, IBUS_KEY_h, IBUS_KEY_i});
+    const QString second = context->lookupTable.value(1);
+    ASSERT_FALSE(second.isEmpty());
+    EXPECT_EQ(context->press(IBUS_KEY_2), true);
+    EXPECT_EQ(context->commits.back(), second);
+
+    // Shift+Space switches to English, where keys reach the application.
+    EXPECT_EQ(context->press(IBUS_KEY_space, IBUS_SHIFT_MASK), true);
+    EXPECT_EQ(context->press(IBUS_KEY_a), false);
+    EXPECT_EQ(context->press(IBUS_KEY_space), false);
+    EXPECT_EQ(context->commits.size(), 2u);
 }
 
 TEST_F(InputMethodServerTest, ServesAgainAfterTheDaemonRestarts)

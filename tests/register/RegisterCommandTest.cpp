@@ -20,10 +20,10 @@ const QString kEngine = QStringLiteral("cc.orrisfeld.tellwire.inputmethod");
 const QString kSuccess = QStringLiteral("已注册并启用语音输入。\n");
 
 // `wrapper` runs the tool under another program (to change user).
-ToolRun runRegister(const QStringList& arguments, const QStringList& wrapper = {},
-                    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+ToolRun runRegister(const QString& component, const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+                    const QStringList& wrapper = {})
 {
-    const QStringList command = wrapper + QStringList{TELLWIRE_REGISTER_EXECUTABLE} + arguments;
+    const QStringList command = wrapper + QStringList{TELLWIRE_REGISTER_EXECUTABLE, component};
     return runTool(command.first(), command.mid(1), environment);
 }
 
@@ -44,36 +44,18 @@ protected:
     {
         return daemon.gsettings({"get", "org.freedesktop.ibus.general", "preload-engines"});
     }
-    QString gnomeSources() const { return daemon.gsettings({"get", "org.gnome.desktop.input-sources", "sources"}); }
 };
-
-TEST_F(RegisterCommandTest, FailuresAreOneLineOnStandardErrorWithTheirCode)
-{
-    const ToolRun usage = runRegister({});
-    EXPECT_EQ(usage.exitCode, 1);
-    EXPECT_EQ(usage.err, "用法：TellwireRegister /完整路径/tellwire.xml\n");
-    EXPECT_EQ(usage.out, "");
-
-    QFile notes(daemon.scratch("notes.txt"));
-    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
-    notes.write("not xml");
-    notes.close();
-    const ToolRun refused = runRegister({notes.fileName()});
-    EXPECT_EQ(refused.exitCode, 22);
-    EXPECT_EQ(refused.err, "输入源注册失败：22\n");
-    EXPECT_EQ(refused.out, "");
-    EXPECT_TRUE(QDir(daemon.componentFolder()).isEmpty());
-}
 
 TEST_F(RegisterCommandTest, RegistersRestartsOnlyWhenNeededAndAddsToTheSourcesThere)
 {
     daemon.gsettings({"set", "org.freedesktop.ibus.general", "preload-engines", "['xkb:us::eng']"});
     daemon.gsettings({"set", "org.gnome.desktop.input-sources", "sources", "[('xkb', 'us'), ('xkb', 'de')]"});
+    auto gnomeSources = [&] { return daemon.gsettings({"get", "org.gnome.desktop.input-sources", "sources"}); };
     ASSERT_TRUE(daemon.start());
     ASSERT_FALSE(daemon.lists(kEngine));
     const QString before = daemon.address();
 
-    const ToolRun run = runRegister({installed});
+    const ToolRun run = runRegister(installed);
     EXPECT_EQ(run.out, kSuccess);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.exitCode, 0);
@@ -86,8 +68,7 @@ TEST_F(RegisterCommandTest, RegistersRestartsOnlyWhenNeededAndAddsToTheSourcesTh
     auto gnome = QProcessEnvironment::systemEnvironment();
     gnome.insert("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
     const QString address = daemon.address();
-    const ToolRun again = runRegister({installed}, {}, gnome);
-    EXPECT_EQ(again.out, kSuccess);
+    EXPECT_EQ(runRegister(installed, gnome).out, kSuccess);
     EXPECT_EQ(daemon.address(), address) << "nothing new for the daemon, so no restart";
     EXPECT_EQ(preloadEngines(), "['xkb:us::eng', 'cc.orrisfeld.tellwire.inputmethod']");
     EXPECT_EQ(gnomeSources(), "[('xkb', 'us'), ('xkb', 'de'), ('ibus', 'cc.orrisfeld.tellwire.inputmethod')]");
@@ -95,30 +76,38 @@ TEST_F(RegisterCommandTest, RegistersRestartsOnlyWhenNeededAndAddsToTheSourcesTh
 
 TEST_F(RegisterCommandTest, ComponentInstalledInTheDaemonsFolderNeedsNoLinkNorRestart)
 {
-    const QString inFolder = linked();
-    PrivateIBusDaemon::writeComponent(inFolder);
+    PrivateIBusDaemon::writeComponent(linked());
     ASSERT_TRUE(daemon.start());
     const QString address = daemon.address();
 
-    EXPECT_EQ(runRegister({inFolder}).out, kSuccess);
-    EXPECT_FALSE(QFileInfo(inFolder).isSymLink());
+    EXPECT_EQ(runRegister(linked()).out, kSuccess);
+    EXPECT_FALSE(QFileInfo(linked()).isSymLink());
     EXPECT_EQ(QDir(daemon.componentFolder()).entryList(QDir::Files), QStringList{"tellwire.xml"});
     EXPECT_EQ(daemon.address(), address);
 }
 
-TEST_F(RegisterCommandTest, WithoutARunningDaemonTheLinkWaitsForTheNextSession)
+// The link is kept for the next session; nothing is enabled.
+TEST_F(RegisterCommandTest, WithoutARunningDaemonTheSearchGivesUp)
 {
-    const ToolRun run = runRegister({installed});
-
+    const ToolRun run = runRegister(installed);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "输入源已注册，但 macOS 尚未发现它。请退出登录后重试。\n");
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(QFileInfo(linked()).symLinkTarget(), installed) << "registration is kept";
+    EXPECT_EQ(QFileInfo(linked()).symLinkTarget(), installed);
     EXPECT_EQ(preloadEngines(), "@as []");
 }
 
-TEST_F(RegisterCommandTest, OrdinaryUserCannotWriteASystemFolder)
+TEST_F(RegisterCommandTest, UnreadableComponentOrUnwritableSystemFolderFailsWithItsCode)
 {
+    QFile notes(daemon.scratch("notes.txt"));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("not xml");
+    notes.close();
+    const ToolRun refused = runRegister(notes.fileName());
+    EXPECT_EQ(refused.exitCode, 22);
+    EXPECT_EQ(refused.err, "输入源注册失败：22\n");
+    EXPECT_TRUE(QDir(daemon.componentFolder()).isEmpty());
+
     // A component and a root-owned folder that an ordinary user can read but not write.
     QTemporaryDir shared;
     const auto readable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
@@ -128,7 +117,6 @@ TEST_F(RegisterCommandTest, OrdinaryUserCannotWriteASystemFolder)
     const QString component = shared.filePath("tellwire.xml");
     PrivateIBusDaemon::writeComponent(component);
     QFile::setPermissions(component, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
-
     auto environment = QProcessEnvironment::systemEnvironment();
     environment.insert("IBUS_COMPONENT_PATH", shared.filePath("system"));
     QStringList asUser;
@@ -137,8 +125,7 @@ TEST_F(RegisterCommandTest, OrdinaryUserCannotWriteASystemFolder)
     else
         QFile::setPermissions(shared.filePath("system"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
 
-    const ToolRun run = runRegister({component}, asUser, environment);
-
+    const ToolRun run = runRegister(component, environment, asUser);
     EXPECT_EQ(run.exitCode, 77);
     EXPECT_EQ(run.err, "输入源注册需要 root 权限：请先用 sudo 运行一次，再以当前用户重新运行。\n");
     EXPECT_TRUE(QDir(shared.filePath("system")).isEmpty());

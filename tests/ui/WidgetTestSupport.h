@@ -1,13 +1,14 @@
 #pragma once
 
-// Shared pieces of the widget tests: a model on in-memory services, and how
-// the windows look.
+// Shared pieces of the widget tests: a model on in-memory services and the
+// desktop clipboard, and how the windows look.
 
 #include "relay/Defaults.h"
 #include "relay/DesktopState.h"
 #include "relay/SecretStore.h"
 #include "relay/Transcript.h"
 #include "support/Fakes.h"
+#include "ui/QtClipboard.h"
 
 #include <QColor>
 #include <QImage>
@@ -50,10 +51,8 @@ class ModelTest : public ::testing::Test {
 protected:
     MemorySecretStore secrets;
     MemoryDefaults defaults;
-    RecordingClipboard clipboard;
-    std::unique_ptr<DesktopState> state;
-
-    void SetUp() override { state = std::make_unique<DesktopState>(secrets, defaults, &clipboard); }
+    QtClipboard clipboard;
+    std::unique_ptr<DesktopState> state = std::make_unique<DesktopState>(secrets, defaults, &clipboard);
 };
 
 } // namespace tellwire::testing

@@ -19,35 +19,6 @@ TestInputContext* self(gpointer data)
     return static_cast<TestInputContext*>(data);
 }
 
-void onCommitText(IBusInputContext*, IBusText* text, gpointer data)
-{
-    self(data)->commits.push_back(textOf(text));
-    self(data)->committed += self(data)->commits.back();
-}
-
-void onUpdatePreedit(IBusInputContext*, IBusText* text, guint cursor, gboolean visible, gpointer data)
-{
-    self(data)->preedit = {textOf(text), cursor, bool(visible)};
-    self(data)->preeditAt = std::chrono::steady_clock::now();
-    ++self(data)->preeditUpdates;
-}
-
-void onHidePreedit(IBusInputContext*, gpointer data)
-{
-    self(data)->preedit.visible = false;
-    ++self(data)->preeditUpdates;
-}
-
-void onUpdateLookupTable(IBusInputContext*, IBusLookupTable* table, gboolean visible, gpointer data)
-{
-    TestInputContext* context = self(data);
-    context->lookupTable.clear();
-    for (guint i = 0; i < ibus_lookup_table_get_number_of_candidates(table); ++i)
-        context->lookupTable.append(textOf(ibus_lookup_table_get_candidate(table, i)));
-    context->lookupVisible = visible;
-    ++context->lookupUpdates;
-}
-
 } // namespace
 
 // A method call on the daemon, answered while the main loop runs (an engine in
@@ -100,18 +71,32 @@ std::unique_ptr<TestInputContext> TestInputContext::create(const QString& addres
     ibus_input_context_set_capabilities(made->context_,
                                         IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_LOOKUP_TABLE | IBUS_CAP_FOCUS);
 
-    IBusInputContext* context = made->context_;
-    TestInputContext* data = made.get();
-    g_signal_connect(context, "commit-text", G_CALLBACK(onCommitText), data);
-    g_signal_connect(context, "update-preedit-text", G_CALLBACK(onUpdatePreedit), data);
-    g_signal_connect(context, "show-preedit-text",
-                     G_CALLBACK(+[](IBusInputContext*, gpointer d) { self(d)->preedit.visible = true; }), data);
-    g_signal_connect(context, "hide-preedit-text", G_CALLBACK(onHidePreedit), data);
-    g_signal_connect(context, "update-lookup-table", G_CALLBACK(onUpdateLookupTable), data);
-    g_signal_connect(context, "show-lookup-table",
-                     G_CALLBACK(+[](IBusInputContext*, gpointer d) { self(d)->lookupVisible = true; }), data);
-    g_signal_connect(context, "hide-lookup-table",
-                     G_CALLBACK(+[](IBusInputContext*, gpointer d) { self(d)->lookupVisible = false; }), data);
+    const auto on = [context = made->context_, data = made.get()](const char* signal, auto handler) {
+        g_signal_connect(context, signal, G_CALLBACK(+handler), data);
+    };
+    on("commit-text", [](IBusInputContext*, IBusText* text, gpointer d) {
+        self(d)->commits.push_back(textOf(text));
+        self(d)->committed += textOf(text);
+    });
+    on("update-preedit-text", [](IBusInputContext*, IBusText* text, guint cursor, gboolean visible, gpointer d) {
+        self(d)->preedit = {textOf(text), cursor, bool(visible)};
+        self(d)->preeditAt = std::chrono::steady_clock::now();
+        ++self(d)->preeditUpdates;
+    });
+    on("show-preedit-text", [](IBusInputContext*, gpointer d) { self(d)->preedit.visible = true; });
+    on("hide-preedit-text", [](IBusInputContext*, gpointer d) {
+        self(d)->preedit.visible = false;
+        ++self(d)->preeditUpdates;
+    });
+    on("update-lookup-table", [](IBusInputContext*, IBusLookupTable* table, gboolean visible, gpointer d) {
+        self(d)->lookupTable.clear();
+        for (guint i = 0; i < ibus_lookup_table_get_number_of_candidates(table); ++i)
+            self(d)->lookupTable.append(textOf(ibus_lookup_table_get_candidate(table, i)));
+        self(d)->lookupVisible = visible;
+        ++self(d)->lookupUpdates;
+    });
+    on("show-lookup-table", [](IBusInputContext*, gpointer d) { self(d)->lookupVisible = true; });
+    on("hide-lookup-table", [](IBusInputContext*, gpointer d) { self(d)->lookupVisible = false; });
     return made;
 }
 

@@ -2,21 +2,16 @@
 
 #include <glib.h>
 
-#include <algorithm>
-
 namespace tellwire::testing {
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
-               std::chrono::milliseconds poll)
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
-        auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
+        const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (remaining.count() <= 0)
             return false;
-        if (poll.count() > 0)
-            remaining = std::min(remaining, poll);
         // Wakes the blocking iteration at the deadline if nothing else does.
         GSource* alarm = g_timeout_source_new(guint(remaining.count()) + 1);
         g_source_set_callback(alarm, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);

@@ -21,26 +21,21 @@ protected:
     static QString path(int n) { return QStringLiteral("/org/freedesktop/IBus/InputContext_%1").arg(n); }
 };
 
-TEST_F(ContextRegistryTest, LeastRecentlyFocusedIsDroppedBeyondTheLimit)
-{
-    for (int n = 1; n <= int(ContextRegistry::kLimit); ++n)
-        contexts.focus(path(n));
-    contexts.focus(path(1)); // now the most recent; 2 is the oldest
-    contexts.focus(path(1000));
-    EXPECT_EQ(contexts.size(), ContextRegistry::kLimit);
-    EXPECT_NE(contexts.find(path(1)), nullptr);
-    EXPECT_EQ(contexts.find(path(2)), nullptr);
-    EXPECT_NE(contexts.find(path(3)), nullptr);
-}
-
-TEST_F(ContextRegistryTest, ADroppedActiveControllerLeavesNoDanglingFocus)
+TEST_F(ContextRegistryTest, LeastRecentlyFocusedIsDroppedBeyondTheLimitAndLeavesNoDanglingFocus)
 {
     contexts.focus(path(1)).controller().activateServer();
-    ASSERT_NE(state.active(), nullptr);
-    for (int n = 2; n <= int(ContextRegistry::kLimit) + 1; ++n)
+    for (int n = 2; n <= int(ContextRegistry::kLimit); ++n)
         contexts.focus(path(n));
+    contexts.focus(path(2)); // now the most recent; 1 is the oldest, then 3
+    ASSERT_NE(state.active(), nullptr);
+    contexts.focus(path(1000));
+    EXPECT_EQ(contexts.size(), ContextRegistry::kLimit);
     EXPECT_EQ(contexts.find(path(1)), nullptr);
     EXPECT_EQ(state.active(), nullptr);
+    contexts.focus(path(1001));
+    EXPECT_NE(contexts.find(path(2)), nullptr);
+    EXPECT_EQ(contexts.find(path(3)), nullptr);
+    EXPECT_NE(contexts.find(path(4)), nullptr);
 }
 
 } // namespace

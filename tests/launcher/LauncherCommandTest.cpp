@@ -58,7 +58,7 @@ protected:
         auto environment = bus.environment();
         environment.insert("TELLWIRE_EXECUTABLE", executable);
         environment.insert("STAND_IN_RECORD", scratch.filePath("record"));
-        return runTool(TELLWIRE_DESKTOP_EXECUTABLE, {}, environment, 15000);
+        return runTool(TELLWIRE_DESKTOP_EXECUTABLE, {}, environment);
     }
 
     bool nameOwned() const { return bus.connection().interface()->isServiceRegistered(kName).value(); }

@@ -20,7 +20,7 @@ const QString kEngine = QStringLiteral("cc.orrisfeld.tellwire.inputmethod");
 const QString kSuccess = QStringLiteral("已注册并启用语音输入。\n");
 
 // `wrapper` runs the tool under another program (to change user).
-ToolRun runRegister(const QString& component, const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+ToolRun runRegister(const QString& component, const QProcessEnvironment& environment = {},
                     const QStringList& wrapper = {})
 {
     const QStringList command = wrapper + QStringList{TELLWIRE_REGISTER_EXECUTABLE, component};

@@ -16,14 +16,16 @@ struct ToolRun {
     QString err;
 };
 
+// Without an environment, the program gets this process's. Installing,
+// registering and starting can each take a while on a busy machine.
 inline ToolRun runTool(const QString& program, const QStringList& arguments,
-                       const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
-                       int timeoutMs = 30000)
+                       const QProcessEnvironment& environment = {})
 {
     QProcess tool;
-    tool.setProcessEnvironment(environment);
+    if (!environment.isEmpty())
+        tool.setProcessEnvironment(environment);
     tool.start(program, arguments);
-    EXPECT_TRUE(tool.waitForFinished(timeoutMs)) << program.toStdString();
+    EXPECT_TRUE(tool.waitForFinished(120000)) << program.toStdString();
     return {tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput()),
             QString::fromUtf8(tool.readAllStandardError())};
 }

@@ -13,100 +13,77 @@
 namespace tellwire {
 namespace {
 
-using testing::RecordingClipboard;
-
-Transcript finalText(const QString& utterance, const std::optional<QString>& text, qint64 seq)
+Transcript finalText(const char* utterance, const std::optional<QString>& text, qint64 seq)
 {
-    Transcript t;
-    t.utterance = utterance;
-    t.text = text;
-    t.final = true;
-    t.seq = seq;
-    return t;
+    return Transcript{QString::fromLatin1(utterance), text, true, seq, 0, std::nullopt, std::nullopt};
 }
 
 class DesktopStateTest : public ::testing::Test {
 protected:
     MemorySecretStore secrets;
     MemoryDefaults defaults;
-    RecordingClipboard clipboard;
+    testing::RecordingClipboard clipboard;
+    QString storedID() const { return defaults.string(QStringLiteral("desktop-device-id")); }
 };
 
-TEST_F(DesktopStateTest, FreshStateIsIdleWithTheStoredTokenAndAKeptDeviceIdentifier)
+TEST_F(DesktopStateTest, LoadsTheStoredTokenAndKeepsADeviceIdentifierOfEightCharactersOrMore)
 {
     DesktopState signedOut(secrets, defaults, &clipboard);
     EXPECT_FALSE(signedOut.hasToken());
     EXPECT_EQ(signedOut.status(), QStringLiteral("未连接手机"));
-    EXPECT_EQ(signedOut.error(), QString());
-    EXPECT_FALSE(signedOut.paused());
-    EXPECT_TRUE(signedOut.chinese());
-    EXPECT_TRUE(signedOut.history().isEmpty());
-    EXPECT_EQ(signedOut.cursor(), -1);
-    EXPECT_EQ(signedOut.active(), nullptr);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^mac-[0-9a-f]{32}$")).match(signedOut.deviceID()).hasMatch())
         << signedOut.deviceID().toStdString();
-    EXPECT_EQ(defaults.string(QStringLiteral("desktop-device-id")), signedOut.deviceID());
+    EXPECT_EQ(storedID(), signedOut.deviceID());
 
     secrets.save(QStringLiteral("desktop-token"), QStringLiteral("t0k"));
     DesktopState signedIn(secrets, defaults, &clipboard);
     EXPECT_EQ(signedIn.token(), QStringLiteral("t0k"));
-    EXPECT_TRUE(signedIn.hasToken());
     EXPECT_EQ(signedIn.deviceID(), signedOut.deviceID());
-}
 
-TEST_F(DesktopStateTest, StoredDeviceIdentifierOfAnyFormIsKeptFromEightCharacters)
-{
     defaults.setString(QStringLiteral("desktop-device-id"), QStringLiteral("linux-01"));
     EXPECT_EQ(DesktopState(secrets, defaults, &clipboard).deviceID(), QStringLiteral("linux-01"));
-
     defaults.setString(QStringLiteral("desktop-device-id"), QStringLiteral("short"));
     const QString replaced = DesktopState(secrets, defaults, &clipboard).deviceID();
-    EXPECT_TRUE(replaced.startsWith(QStringLiteral("mac-")));
-    EXPECT_EQ(replaced.size(), 36);
-    EXPECT_EQ(defaults.string(QStringLiteral("desktop-device-id")), replaced);
+    EXPECT_TRUE(replaced.startsWith(QStringLiteral("mac-")) && replaced.size() == 36) << replaced.toStdString();
+    EXPECT_EQ(storedID(), replaced);
 }
 
 TEST_F(DesktopStateTest, CopyAllPutsOldestFirstAndSkipsEntriesWithoutText)
 {
     DesktopState state(secrets, defaults, &clipboard);
     state.copyAll();
-    state.addToHistory(finalText(QStringLiteral("a"), QStringLiteral("第一句"), 1));
-    state.addToHistory(finalText(QStringLiteral("x"), std::nullopt, 2));
-    state.addToHistory(finalText(QStringLiteral("b"), QStringLiteral("second"), 3));
-    state.addToHistory(finalText(QStringLiteral("c"), QStringLiteral(""), 4));
-    state.addToHistory(finalText(QStringLiteral("d"), QStringLiteral("第四"), 5));
+    state.addToHistory(finalText("a", QStringLiteral("第一句"), 1));
+    state.addToHistory(finalText("x", std::nullopt, 2));
+    state.addToHistory(finalText("c", QStringLiteral(""), 3));
+    state.addToHistory(finalText("d", QStringLiteral("第四"), 4));
     state.copyAll();
     // An empty history puts the empty text; an empty text is still an entry.
-    EXPECT_EQ(clipboard.writes, (std::vector<QString>{QString(), QStringLiteral("第一句\nsecond\n\n第四")}));
+    EXPECT_EQ(clipboard.writes, (std::vector<QString>{QString(), QStringLiteral("第一句\n\n第四")}));
 }
 
 TEST_F(DesktopStateTest, EveryPublishedFieldNotifiesAfterItsChange)
 {
     DesktopState state(secrets, defaults, &clipboard);
     QStringList seen;
-    auto record = [&](const char* name, auto read) {
-        return [&seen, name, read] { seen.append(QString::fromLatin1(name) + QLatin1Char('=') + read()); };
+    const auto record = [&](auto signal, const char* name, auto read) {
+        QObject::connect(&state, signal, [&seen, name, read] { seen.append(QString::fromLatin1(name) + '=' + read()); });
     };
-    QObject::connect(&state, &DesktopState::statusChanged, record("status", [&] { return state.status(); }));
-    QObject::connect(&state, &DesktopState::errorChanged, record("error", [&] { return state.error(); }));
-    QObject::connect(&state, &DesktopState::pausedChanged,
-            record("paused", [&] { return QString::number(state.paused()); }));
-    QObject::connect(&state, &DesktopState::chineseChanged,
-            record("chinese", [&] { return QString::number(state.chinese()); }));
-    QObject::connect(&state, &DesktopState::historyChanged,
-            record("history", [&] { return QString::number(state.history().size()); }));
+    record(&DesktopState::statusChanged, "status", [&] { return state.status(); });
+    record(&DesktopState::errorChanged, "error", [&] { return state.error(); });
+    record(&DesktopState::pausedChanged, "paused", [&] { return QString::number(state.paused()); });
+    record(&DesktopState::chineseChanged, "chinese", [&] { return QString::number(state.chinese()); });
+    record(&DesktopState::historyChanged, "history", [&] { return QString::number(state.history().size()); });
 
     state.setStatus(QStringLiteral("正在接收手机文字"));
     state.setError(QStringLiteral("oops"));
     state.setPaused(true);
     state.setChinese(false);
-    state.addToHistory(finalText(QStringLiteral("u"), QStringLiteral("t"), 1));
+    state.addToHistory(finalText("u", QStringLiteral("t"), 1));
     state.clearHistory();
     state.setStatus(QStringLiteral("正在接收手机文字")); // unchanged: no signal
 
-    EXPECT_EQ(seen, (QStringList{QStringLiteral("status=正在接收手机文字"), QStringLiteral("error=oops"),
-                                 QStringLiteral("paused=1"), QStringLiteral("chinese=0"),
-                                 QStringLiteral("history=1"), QStringLiteral("history=0")}));
+    EXPECT_EQ(seen, (QStringList{"status=正在接收手机文字", "error=oops", "paused=1", "chinese=0", "history=1",
+                                 "history=0"}));
 }
 
 TEST_F(DesktopStateTest, ActiveControllerDropsOutWhenDestroyed)

@@ -15,45 +15,24 @@ TEST(EventBatchTest, DecodesEveryMemberAndKeepsLargeIntegersExact)
     const auto batch = decode(R"({"cursor": 9007199254740993, "ignored": true, "events": [
         {"utterance": "u1", "text": "你好", "final": true, "seq": 9007199254740993,
          "at": 1700000000123.5, "session": "s1", "type": "speech", "extra": [1]},
-        {"seq": -4, "at": 17, "type": "session_end"}]})");
-    ASSERT_TRUE(batch);
-    EXPECT_EQ(batch->cursor, 9007199254740993LL);
-    ASSERT_EQ(batch->events.size(), 2);
-    const Transcript& first = batch->events[0];
-    EXPECT_EQ(first.utterance, QStringLiteral("u1"));
-    EXPECT_EQ(first.text, QStringLiteral("你好"));
-    EXPECT_EQ(first.final, true);
-    EXPECT_EQ(first.seq, 9007199254740993LL);
-    EXPECT_DOUBLE_EQ(first.at, 1700000000123.5);
-    EXPECT_EQ(first.session, QStringLiteral("s1"));
-    EXPECT_EQ(first.type, QStringLiteral("speech"));
-    const Transcript& second = batch->events[1];
-    EXPECT_FALSE(second.utterance || second.text || second.final || second.session);
-    EXPECT_FALSE(second.isFinal());
-    EXPECT_EQ(second.seq, -4);
-    EXPECT_EQ(first.id(), QStringLiteral("u1"));
-    EXPECT_EQ(second.id(), QStringLiteral("end--4"));
-}
-
-TEST(EventBatchTest, NullsAreAbsentAndIntegralNumbersWithAFractionAreIntegers)
-{
-    const auto batch = decode(R"({"cursor": 57.0, "events": [
+        {"seq": -4, "at": 17, "type": "session_end"},
         {"utterance": null, "text": null, "final": null, "session": null, "type": null, "seq": 2e1, "at": 2}]})");
     ASSERT_TRUE(batch);
-    EXPECT_EQ(batch->cursor, 57);
-    EXPECT_EQ(batch->events[0], (Transcript{std::nullopt, std::nullopt, std::nullopt, 20, 2, std::nullopt, std::nullopt}));
-
-    const auto empty = decode(R"({"events": [], "cursor": 3})");
-    ASSERT_TRUE(empty);
-    EXPECT_TRUE(empty->events.isEmpty());
-    EXPECT_EQ(empty->cursor, 3);
+    EXPECT_EQ(batch->cursor, 9007199254740993LL);
+    ASSERT_EQ(batch->events.size(), 3);
+    EXPECT_EQ(batch->events[0], (Transcript{"u1", "你好", true, 9007199254740993LL, 1700000000123.5, "s1", "speech"}));
+    EXPECT_EQ(batch->events[1], (Transcript{std::nullopt, std::nullopt, std::nullopt, -4, 17, std::nullopt, "session_end"}));
+    EXPECT_EQ(batch->events[0].id(), QStringLiteral("u1"));
+    EXPECT_EQ(batch->events[1].id(), QStringLiteral("end--4"));
+    // Nulls are absent; an integral number written with a fraction or exponent is an integer.
+    EXPECT_EQ(batch->events[2], (Transcript{std::nullopt, std::nullopt, std::nullopt, 20, 2, std::nullopt, std::nullopt}));
+    EXPECT_EQ(decode(R"({"cursor": 57.0, "events": []})")->cursor, 57);
 }
 
 TEST(EventBatchTest, AnyFlawRefusesTheWholeBatch)
 {
     const char* refused[] = {
         "",
-        "not json",
         R"({"events": [], "cursor": 3)",
         R"([{"events": [], "cursor": 3}])",
         R"({"events": []})",
@@ -69,7 +48,6 @@ TEST(EventBatchTest, AnyFlawRefusesTheWholeBatch)
         R"({"cursor": 3, "events": [{"seq": 1}]})",
         R"({"cursor": 3, "events": [{"seq": 5.9, "at": 1}]})",
         R"({"cursor": 3, "events": [{"seq": 1, "at": "1"}]})",
-        R"({"cursor": 3, "events": [{"seq": 1, "at": 1, "final": "true"}]})",
         R"({"cursor": 3, "events": [{"seq": 1, "at": 1, "final": 1}]})",
         R"({"cursor": 3, "events": [{"seq": 1, "at": 1, "text": 5}]})",
         R"({"cursor": 3, "events": [{"seq": 1, "at": 1, "utterance": ["u"]}]})",

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "TestServer.h"
-#include "Wait.h"
 
 #include "input/VoiceInputController.h"
 #include "relay/API.h"
@@ -15,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTest>
 
 #include <memory>
 #include <string>
@@ -22,6 +22,12 @@
 namespace tellwire::testing {
 
 using namespace std::chrono_literals;
+
+template <typename Predicate>
+bool waitUntil(Predicate done)
+{
+    return QTest::qWaitFor(done, 10000);
+}
 
 // A desktop state talking to a TestServer, with a fixed clock and a short
 // retry pause.
@@ -67,13 +73,17 @@ protected:
         }
         return result;
     }
+    QStringList historyIDs() const
+    {
+        QStringList ids;
+        for (const Transcript& t : state->history())
+            ids.append(t.id());
+        return ids;
+    }
 
     static QJsonObject event(const char* utterance, const char* text, bool final, double at, qint64 seq)
     {
-        QJsonObject e{{"utterance", utterance}, {"text", QString::fromUtf8(text)}, {"seq", seq}, {"at", at}};
-        if (final)
-            e.insert(QStringLiteral("final"), true);
-        return e;
+        return {{"utterance", utterance}, {"text", QString::fromUtf8(text)}, {"seq", seq}, {"at", at}, {"final", final}};
     }
     static std::string batch(qint64 cursor, const QJsonArray& events = {})
     {

@@ -17,8 +17,6 @@ using testing::marked;
 using testing::RecordingClient;
 using testing::RecordingShell;
 
-constexpr double kNow = 1'700'000'000'000.0;
-
 // A controller of one client session, as the input-method host makes them.
 struct Session {
     RecordingClient client;
@@ -37,7 +35,7 @@ protected:
     MemoryDefaults defaults;
     RecordingShell shell;
     DesktopState state{secrets, defaults, nullptr};
-    double now = kNow;
+    double now = 1'700'000'000'000.0;
     qint64 seq = 0;
 
     void SetUp() override
@@ -48,14 +46,7 @@ protected:
 
     Transcript event(const QString& utterance, const QString& text, bool final = false, double age = 0)
     {
-        Transcript t;
-        t.utterance = utterance;
-        t.text = text;
-        if (final)
-            t.final = true;
-        t.seq = ++seq;
-        t.at = now - age;
-        return t;
+        return {utterance, text, final ? std::optional(true) : std::nullopt, ++seq, now - age, {}, {}};
     }
     Transcript finalEvent(const QString& utterance, const QString& text, double age = 0)
     {

@@ -20,17 +20,13 @@ TEST(SettingsDefaultsTest, ValuesSurviveAndEveryWriteIsAnnounced)
         QObject::connect(&defaults, &Defaults::changed, [&](const QString& key) { announced.append(key); });
         EXPECT_EQ(defaults.string(QStringLiteral("accent")), QString());
         defaults.setString(QStringLiteral("accent"), QStringLiteral("#0c9488"));
-        defaults.setString(QStringLiteral("desktop-device-id"), QStringLiteral("mac-0123456789abcdef0123456789abcdef"));
-        defaults.setString(QStringLiteral("endpoint"), QStringLiteral("https://relay.example.com/"));
         defaults.setString(QStringLiteral("appearance"), QStringLiteral("@dark, light"));
         EXPECT_EQ(defaults.string(QStringLiteral("accent")), QStringLiteral("#0c9488"));
     }
-    EXPECT_EQ(announced, (QStringList{"accent", "desktop-device-id", "endpoint", "appearance"}));
+    EXPECT_EQ(announced, (QStringList{"accent", "appearance"}));
 
     const SettingsDefaults reopened(file);
     EXPECT_EQ(reopened.string(QStringLiteral("accent")), QStringLiteral("#0c9488"));
-    EXPECT_EQ(reopened.string(QStringLiteral("desktop-device-id")), QStringLiteral("mac-0123456789abcdef0123456789abcdef"));
-    EXPECT_EQ(reopened.string(QStringLiteral("endpoint")), QStringLiteral("https://relay.example.com/"));
     EXPECT_EQ(reopened.string(QStringLiteral("appearance")), QStringLiteral("@dark, light"));
 }
 

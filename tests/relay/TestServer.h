@@ -8,7 +8,6 @@
 #include <QString>
 #include <QTcpServer>
 
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -25,7 +24,7 @@ struct RecordedRequest {
     std::string body;
     httplib::Headers headers;
 
-    bool hasHeader(const std::string& name) const { return headers.find(name) != headers.end(); }
+    bool hasHeader(const std::string& name) const { return headers.count(name) != 0; }
     std::string header(const std::string& name) const
     {
         const auto it = headers.find(name);
@@ -48,7 +47,6 @@ public:
     // port 0 picks a free one.
     explicit TestServer(int port = 0)
     {
-        server_.new_task_queue = [] { return new httplib::ThreadPool(8); };
         // One request per connection, so that stopping never waits on idle keep-alives.
         server_.set_keep_alive_max_count(1);
         const Handler dispatch = [this](const httplib::Request& request, httplib::Response& response) {
@@ -56,10 +54,7 @@ public:
         };
         server_.Get(".*", dispatch);
         server_.Post(".*", dispatch);
-        if (port == 0)
-            port_ = server_.bind_to_any_port("127.0.0.1");
-        else if (server_.bind_to_port("127.0.0.1", port))
-            port_ = port;
+        port_ = port == 0 ? server_.bind_to_any_port("127.0.0.1") : server_.bind_to_port("127.0.0.1", port) ? port : 0;
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         while (!server_.is_running())
             std::this_thread::yield();
@@ -74,8 +69,6 @@ public:
         server_.stop();
         thread_.join();
     }
-    TestServer(const TestServer&) = delete;
-    TestServer& operator=(const TestServer&) = delete;
 
     int port() const { return port_; }
     QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(port_); }
@@ -93,11 +86,7 @@ public:
         std::lock_guard lock(mutex_);
         return requests_;
     }
-    size_t requestCount() const
-    {
-        std::lock_guard lock(mutex_);
-        return requests_.size();
-    }
+    size_t requestCount() const { return requests().size(); }
 
     // A handler that keeps the request open until the server stops or
     // release(), then answers with status and body.
@@ -124,7 +113,7 @@ public:
     {
         return [=](const httplib::Request&, httplib::Response& response) {
             response.status = status;
-            if (!body.empty() || status != 204)
+            if (status != 204)
                 response.set_content(body, type);
         };
     }
@@ -136,13 +125,8 @@ private:
         {
             std::lock_guard lock(mutex_);
             std::string target = request.path;
-            if (!request.params.empty()) {
-                char separator = '?';
-                for (const auto& [key, value] : request.params) {
-                    target += separator + key + '=' + value;
-                    separator = '&';
-                }
-            }
+            for (const auto& [key, value] : request.params)
+                target += (target.size() == request.path.size() ? '?' : '&') + key + '=' + value;
             requests_.push_back({request.method, target, request.body, request.headers});
             auto& queue = scripts_[request.path];
             if (!queue.empty()) {

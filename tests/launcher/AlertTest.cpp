@@ -31,12 +31,3 @@ TEST(AlertTest, MessageBoxShowsTitleAndDetailAndReturnsWhenDismissed)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    // No display in tests, nor when ctest lists them.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleMock(&argc, argv);
-    return RUN_ALL_TESTS();
-}

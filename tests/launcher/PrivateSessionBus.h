@@ -16,7 +16,6 @@ public:
     ~PrivateSessionBus();
 
     bool isUp() const { return !address_.isEmpty() && connection().isConnected(); }
-    QString address() const { return address_; }
     QDBusConnection connection() const;
     QProcessEnvironment environment() const;
 

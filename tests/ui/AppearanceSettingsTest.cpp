@@ -53,26 +53,6 @@ protected:
     }
 };
 
-TEST_F(AppearanceSettingsTest, PressingASwatchChoosesItAndTintsThePanel)
-{
-    QStringList hexes;
-    for (const Swatch* swatch : section->swatches()) {
-        hexes.append(swatch->hex());
-        EXPECT_EQ(swatch->size(), QSize(30, 30)) << "28-point circle and its 2-point outline";
-    }
-    EXPECT_EQ(hexes, (QStringList{"#0c9488", "#2563eb", "#7c3aed", "#dc4b6c"}));
-    EXPECT_EQ(panel.palette().color(QPalette::Highlight), QColor(kTeal));
-
-    QTest::mouseClick(section->swatches().at(2), Qt::LeftButton);
-    EXPECT_EQ(defaults.string(QStringLiteral("accent")), QStringLiteral("#7c3aed"));
-    EXPECT_EQ(marked(), QStringList{"#7c3aed"});
-    EXPECT_EQ(section->accentField()->text(), QStringLiteral("#7c3aed"));
-    EXPECT_EQ(dot(), QColor(kViolet));
-    EXPECT_EQ(panel.palette().color(QPalette::Highlight), QColor(kViolet));
-    const QImage copy = panel.copyButton()->grab().toImage();
-    EXPECT_EQ(copy.pixelColor(6, copy.height() / 2), QColor(kViolet)) << "filled with the accent";
-}
-
 TEST_F(AppearanceSettingsTest, TypedPastedOrStoredCodesAreCutToSevenAndMarkOnlyAnExactSwatch)
 {
     struct Case {
@@ -108,7 +88,7 @@ TEST_F(AppearanceSettingsTest, TypedPastedOrStoredCodesAreCutToSevenAndMarkOnlyA
 }
 
 // Starting from nothing stored, and returning there.
-TEST_F(AppearanceSettingsTest, PickerAndRestoreSwitchBothWindowsTogether)
+TEST_F(AppearanceSettingsTest, SwatchesPickerAndRestoreRestyleBothWindowsTogether)
 {
     auto expectDefaults = [&] {
         EXPECT_EQ(section->schemePicker()->currentText(), QStringLiteral("跟随系统"));
@@ -118,6 +98,12 @@ TEST_F(AppearanceSettingsTest, PickerAndRestoreSwitchBothWindowsTogether)
         EXPECT_FALSE(isDark(panel)); // the offscreen desktop is light
         EXPECT_FALSE(isDark(settings));
     };
+    QStringList hexes;
+    for (const Swatch* swatch : section->swatches()) {
+        hexes.append(swatch->hex());
+        EXPECT_EQ(swatch->size(), QSize(30, 30)) << "28-point circle and its 2-point outline";
+    }
+    EXPECT_EQ(hexes, (QStringList{"#0c9488", "#2563eb", "#7c3aed", "#dc4b6c"}));
     QStringList options;
     for (int i = 0; i < section->schemePicker()->count(); ++i)
         options.append(section->schemePicker()->itemText(i));
@@ -138,7 +124,16 @@ TEST_F(AppearanceSettingsTest, PickerAndRestoreSwitchBothWindowsTogether)
     EXPECT_EQ(section->schemePicker()->currentText(), QStringLiteral("深色"));
     EXPECT_TRUE(isDark(settings));
 
+    EXPECT_EQ(panel.palette().color(QPalette::Highlight), QColor(kTeal));
     QTest::mouseClick(section->swatches().at(2), Qt::LeftButton);
+    EXPECT_EQ(defaults.string(QStringLiteral("accent")), QStringLiteral("#7c3aed"));
+    EXPECT_EQ(marked(), QStringList{"#7c3aed"});
+    EXPECT_EQ(section->accentField()->text(), QStringLiteral("#7c3aed"));
+    EXPECT_EQ(dot(), QColor(kViolet));
+    EXPECT_EQ(panel.palette().color(QPalette::Highlight), QColor(kViolet));
+    const QImage copy = panel.copyButton()->grab().toImage();
+    EXPECT_EQ(copy.pixelColor(6, copy.height() / 2), QColor(kViolet)) << "filled with the accent";
+
     QTest::mouseClick(section->restoreButton(), Qt::LeftButton);
     EXPECT_EQ(defaults.string(QStringLiteral("accent")), QStringLiteral("#0c9488"));
     EXPECT_EQ(defaults.string(QStringLiteral("appearance")), QStringLiteral("system"));

@@ -125,10 +125,10 @@ TEST_F(DesktopSettingsTest, ButtonsSendPhoneAndCodeWithoutSurroundingBlanks)
 {
     testing::TestServer relay;
     qputenv("TELLWIRE_RELAY_ORIGIN", relay.base().toUtf8());
-    DesktopState model(secrets, defaults, &clipboard);
+    settings.reset();
+    state = std::make_unique<DesktopState>(secrets, defaults, &clipboard);
     qunsetenv("TELLWIRE_RELAY_ORIGIN");
-    DesktopSettings form(model);
-    form.show();
+    SetUp();
     auto request = [&](size_t n) {
         const auto request = relay.requests().at(n);
         return std::pair{request.target,
@@ -138,22 +138,24 @@ TEST_F(DesktopSettingsTest, ButtonsSendPhoneAndCodeWithoutSurroundingBlanks)
     relay.on("/v1/auth/phone/verify", testing::TestServer::reply(200, R"({"token":"desk-token-1"})"));
 
     const QString typed = QStringLiteral(" \u3000\t+8613800138000\u3000");
-    form.phoneField()->setText(typed);
-    QTest::mouseClick(form.requestCodeButton(), Qt::LeftButton);
+    settings->phoneField()->setText(typed);
+    QTest::mouseClick(settings->requestCodeButton(), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return relay.requestCount() == 1; }, 10000));
     EXPECT_EQ(request(0).first, "/v1/auth/phone/request");
     EXPECT_EQ(request(0).second.value("phone").toString(), QStringLiteral("+8613800138000"));
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return form.statusLabel()->text() == QStringLiteral("短信请求已提交，验证码 5 分钟内有效"); }, 10000));
-    EXPECT_EQ(form.phoneField()->text(), typed);
+        [&] { return settings->statusLabel()->text() == QStringLiteral("短信请求已提交，验证码 5 分钟内有效"); }, 10000));
+    EXPECT_EQ(settings->phoneField()->text(), typed);
 
-    form.phoneField()->setText(QStringLiteral("\t13800138000 "));
-    QTest::keyClicks(form.codeField(), QStringLiteral("654321"));
-    QTest::mouseClick(form.loginButton(), Qt::LeftButton);
+    settings->phoneField()->setText(QStringLiteral("\t13800138000 "));
+    QTest::keyClicks(settings->codeField(), QStringLiteral("654321"));
+    QTest::mouseClick(settings->loginButton(), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return relay.requestCount() == 2; }, 10000));
     EXPECT_EQ(request(1).first, "/v1/auth/phone/verify");
     EXPECT_EQ(request(1).second.value("phone").toString(), QStringLiteral("13800138000"));
     EXPECT_EQ(request(1).second.value("code").toString(), QStringLiteral("654321"));
+    settings.reset(); // before the relay goes
+    state.reset();
 }
 
 // Stand-ins on a PATH of their own write their name and arguments.

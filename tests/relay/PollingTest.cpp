@@ -72,11 +72,6 @@ struct Fault {
     std::chrono::milliseconds timeout = API::kDefaultTimeout;
 };
 
-void PrintTo(const Fault& fault, std::ostream* out)
-{
-    *out << fault.name;
-}
-
 class PollingFaultTest : public PollingTest, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(PollingFaultTest, RecoversWithoutLosingOrRepeatingOrTypingStaleText)

@@ -155,15 +155,20 @@ void DesktopState::setActive(VoiceInputController* controller)
     active_ = controller;
 }
 
-void DesktopState::copyAll()
+QString DesktopState::historyText() const
 {
     QStringList lines;
     for (auto it = history_.crbegin(); it != history_.crend(); ++it) {
         if (it->text)
             lines.append(*it->text);
     }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void DesktopState::copyAll()
+{
     if (clipboard_)
-        clipboard_->setText(lines.join(QLatin1Char('\n')));
+        clipboard_->setText(historyText());
 }
 
 void DesktopState::connect()
@@ -219,19 +224,17 @@ void DesktopState::route(const Transcript& event, const QString& utterance, bool
         bound = routes_.insert(utterance, route);
     }
 
-    const double age = clock_() - event.at;
-    if (!paused_ && age < kFreshnessMs && controller) {
-        if (bound->identity == controller->identity() && bound->focusEpoch == controller->focusEpoch())
-            controller->voice(*event.text, final, utterance);
-        if (final)
-            routes_.remove(utterance);
-        if (routes_.size() > kRouteLimit)
-            routes_.clear();
-        return;
-    }
+    const bool typeable = !paused_ && clock_() - event.at < kFreshnessMs && controller;
+    if (typeable && bound->identity == controller->identity() && bound->focusEpoch == controller->focusEpoch())
+        controller->voice(*event.text, final, utterance);
     if (final)
         routes_.remove(utterance);
-    showPanelIfIdle();
+    if (!typeable) {
+        showPanelIfIdle();
+        return;
+    }
+    if (routes_.size() > kRouteLimit)
+        routes_.clear();
 }
 
 void DesktopState::showPanelIfIdle()

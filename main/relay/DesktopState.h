@@ -106,7 +106,9 @@ public:
     VoiceInputController* active() const;
     void setActive(VoiceInputController* controller);
 
-    // Puts the history's text on the clipboard, oldest first, one line each.
+    // The history's texts, oldest first, one per line; entries without text are left out.
+    QString historyText() const;
+    // Puts historyText() on the clipboard.
     void copyAll();
 
     // The application's windows, told about untyped transcripts and asked for

@@ -94,17 +94,6 @@ DesktopPanel::DesktopPanel(DesktopState& state, QWidget* parent)
     renderAppearance();
 }
 
-QString DesktopPanel::transcriptText() const
-{
-    QStringList lines;
-    const QList<Transcript>& history = state_.history();
-    for (auto it = history.crbegin(); it != history.crend(); ++it) {
-        if (it->text)
-            lines.append(*it->text);
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
 void DesktopPanel::renderStatus()
 {
     status_->setText(state_.status());
@@ -120,7 +109,7 @@ void DesktopPanel::renderHistory()
     // Rebuilt in full; the reader's scroll position is kept.
     QScrollBar* bar = transcript_->verticalScrollBar();
     const int position = bar->value();
-    transcript_->setPlainText(transcriptText());
+    transcript_->setPlainText(state_.historyText());
     QTextCursor cursor(transcript_->document());
     cursor.select(QTextCursor::Document);
     QTextBlockFormat spacing;

@@ -26,9 +26,6 @@ public:
 
     explicit DesktopPanel(DesktopState& state, QWidget* parent = nullptr);
 
-    // The texts of the history that have one, oldest first, one per line.
-    QString transcriptText() const;
-
     // A 7-point circle in the accent colour.
     QLabel* statusDot() const { return dot_; }
     QLabel* statusLabel() const { return status_; }

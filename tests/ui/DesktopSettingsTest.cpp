@@ -150,7 +150,8 @@ TEST_F(DesktopSettingsTest, ButtonsSendPhoneAndCodeWithoutSurroundingBlanks)
     settings->phoneField()->setText(QStringLiteral("\t13800138000 "));
     QTest::keyClicks(settings->codeField(), QStringLiteral("654321"));
     QTest::mouseClick(settings->loginButton(), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return relay.requestCount() == 2; }, 10000));
+    // Signed in, the client goes on to poll: more requests may follow at once.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return relay.requestCount() >= 2; }, 10000));
     EXPECT_EQ(request(1).first, "/v1/auth/phone/verify");
     EXPECT_EQ(request(1).second.value("phone").toString(), QStringLiteral("13800138000"));
     EXPECT_EQ(request(1).second.value("code").toString(), QStringLiteral("654321"));

@@ -1,9 +1,11 @@
 // The Tellwire process: the input-method server on IBus, the relay client and
 // the desktop windows, all on the one main thread.
 
-#include "input/ibus/InputMethodServer.h"
-#include "relay/DesktopState.h"
-#include "relay/PlatformServices.h"
+#include "ibus/InputMethodServer.h"
+#include "model/DesktopState.h"
+#include "relayclient/RelayClient.h"
+#include "secretservice/Vault.h"
+#include "settingsfile/SettingsDefaults.h"
 #include "ui/AppDelegate.h"
 #include "ui/QtClipboard.h"
 
@@ -16,9 +18,6 @@
 
 namespace {
 
-// Names the process's connection to the input-method machinery; IBus finds the
-// engine by the component name instead, so on Linux this is informational.
-constexpr const char* kConnectionName = "Tellwire_Connection";
 const QString kBusName = QStringLiteral("cc.orrisfeld.tellwire.inputmethod");
 
 // One instance per session: false when another process owns the name.
@@ -41,24 +40,24 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tellwire"));
     app.setQuitOnLastWindowClosed(false);
-    app.setProperty("connectionName", QString::fromLatin1(kConnectionName));
     // The daemon starts the engine with --ibus; nothing else is read.
     const bool startedByDaemon = app.arguments().contains(QStringLiteral("--ibus"));
 
     if (!claimSessionName())
         return 0;
 
-    // The model, made from the Secret Service and the settings file.
-    static tellwire::QtClipboard clipboard;
-    tellwire::DesktopState::provide(tellwire::platformServices(&clipboard));
+    // The model, made from the Secret Service and the settings file; like the
+    // model, they are never destroyed.
+    tellwire::DesktopState::provide({new tellwire::Vault, new tellwire::SettingsDefaults, new tellwire::QtClipboard});
     tellwire::DesktopState& state = tellwire::DesktopState::shared();
+    tellwire::RelayClient relay(state);
 
     // The windows exist before the first input session; they are built, and
     // the sign-in check starts, from inside the event loop.
-    tellwire::AppDelegate delegate(state);
+    tellwire::AppDelegate delegate(state, relay);
     QTimer::singleShot(0, &delegate, &tellwire::AppDelegate::launch);
 
-    tellwire::InputMethodServer server(state, &delegate);
+    tellwire::InputMethodServer server(state, relay.router(), &delegate);
     if (tellwire::InputMethodServer::eventLoopIsGlib())
         server.start(startedByDaemon);
     else

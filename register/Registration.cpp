@@ -37,7 +37,7 @@ Registration::Outcome Registration::run(const QStringList& arguments)
         return fail(QStringLiteral("输入源注册失败：") + QString::number(status), status);
 
     if (!searchEngine())
-        return fail(QStringLiteral("输入源已注册，但 macOS 尚未发现它。请退出登录后重试。"));
+        return fail(QStringLiteral("输入源已注册，但系统尚未发现它。请退出登录后重试。"));
 
     const int enableStatus = sources_.enable(kEngine);
     if (enableStatus != 0)

@@ -5,9 +5,9 @@
 // GLib's headers come before Qt's, whose signals/slots keywords they use as names.
 #include <ibus.h>
 
-#include "LocalRelay.h"
-#include "TestInputContext.h"
-#include "Wait.h"
+#include "support/LocalRelay.h"
+#include "support/TestInputContext.h"
+#include "support/Wait.h"
 #include "support/PrivateIBusDaemon.h"
 
 #include <QCoreApplication>

@@ -3,12 +3,13 @@
 //   build/bin/pinyin_benchmark
 
 #include "input/KeyEvent.h"
-#include "input/Pinyin.h"
-#include "input/Resources.h"
+#include "pinyin/Pinyin.h"
+#include "pinyin/Resources.h"
 #include "input/VoiceInputController.h"
-#include "relay/Defaults.h"
-#include "relay/DesktopState.h"
-#include "relay/SecretStore.h"
+#include "model/Defaults.h"
+#include "model/DesktopState.h"
+#include "model/SecretStore.h"
+#include "relayclient/Router.h"
 #include "support/Fakes.h"
 
 #include <benchmark/benchmark.h>
@@ -89,9 +90,10 @@ void BM_Composition(benchmark::State& state)
     MemorySecretStore secrets;
     MemoryDefaults defaults;
     DesktopState model(secrets, defaults, nullptr);
+    Router router(model);
     testing::RecordingClient client;
     VoiceInputController controller(
-        model, nullptr, [] { return std::make_unique<testing::RecordingCandidateWindow>(); }, nullptr,
+        model, router, nullptr, [] { return std::make_unique<testing::RecordingCandidateWindow>(); }, nullptr,
         &realDictionary());
     controller.setClient(&client);
     controller.activateServer();

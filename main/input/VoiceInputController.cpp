@@ -1,8 +1,9 @@
 #include "input/VoiceInputController.h"
 
-#include "input/Pinyin.h"
-#include "relay/DesktopState.h"
-#include "ui/AppShell.h"
+#include "pinyin/Pinyin.h"
+#include "model/DesktopState.h"
+#include "relayclient/Router.h"
+#include "model/AppShell.h"
 
 #include <limits>
 
@@ -44,23 +45,33 @@ std::optional<qint64> wholeNumber(const QString& text)
 
 } // namespace
 
-VoiceInputController::VoiceInputController(DesktopState& state, AppShell* shell,
+VoiceInputController::VoiceInputController(DesktopState& state, Router& router, AppShell* shell,
                                            CandidateWindowFactory makeCandidateWindow,
                                            QObject* parent, const Pinyin* dictionary)
     : QObject(parent)
     , state_(state)
+    , router_(router)
     , shell_(shell)
     , makeCandidateWindow_(std::move(makeCandidateWindow))
     , dictionary_(dictionary)
 {
+    // Switching the language from outside (the tray) finishes the composition
+    // of the focused session first, as Shift+Space does.
+    connect(&state_, &DesktopState::chineseChanged, this, [this] {
+        if (router_.active() == this)
+            commitPinyin(0);
+    });
 }
 
-VoiceInputController::~VoiceInputController() = default;
+VoiceInputController::~VoiceInputController()
+{
+    router_.leave(this);
+}
 
 void VoiceInputController::activateServer()
 {
     focusEpoch_ = QUuid::createUuid();
-    state_.setActive(this);
+    router_.focus(this);
     if (shell_)
         shell_->hidePanel();
     if (!candidatePanel_ && makeCandidateWindow_)
@@ -73,8 +84,7 @@ void VoiceInputController::deactivateServer()
     abandonVoice();
     queued_.clear();
     hideCandidates();
-    if (state_.active() == this)
-        state_.setActive(nullptr);
+    router_.leave(this);
     focusEpoch_ = QUuid::createUuid();
     if (shell_)
         shell_->showPanelIfIdle();
@@ -112,7 +122,7 @@ void VoiceInputController::voice(const QString& text, bool final, const QString&
 
 void VoiceInputController::flush()
 {
-    if (state_.active() != this || !pinyin_.isEmpty())
+    if (router_.active() != this || !pinyin_.isEmpty())
         return;
     if (client_) {
         for (const auto& [id, text] : queued_)

@@ -3,6 +3,7 @@
 #include "input/CandidateWindow.h"
 #include "input/KeyEvent.h"
 #include "input/TextClient.h"
+#include "relayclient/VoiceTarget.h"
 
 #include <QObject>
 #include <QSet>
@@ -21,11 +22,12 @@ namespace tellwire {
 class AppShell;
 class DesktopState;
 class Pinyin;
+class Router;
 
 // The input controller of one client input session: tracks its focus, delivers
 // dictated text into the client and (with the pinyin keyboard) composes text.
 // Everything runs on the main thread.
-class VoiceInputController : public QObject {
+class VoiceInputController : public QObject, public VoiceTarget {
     Q_OBJECT
 public:
     static constexpr qsizetype kQueueLimit = 30;
@@ -34,11 +36,11 @@ public:
     // The only events the controller wants: key-downs.
     static constexpr std::uint64_t kKeyDownMask = 1u << 10;
 
-    // state: the model the controller reports focus to and takes the language
-    // mode from; shell: the application's windows (may be null);
+    // state: the model the controller takes the language mode from; router:
+    // where it reports focus; shell: the application's windows (may be null);
     // makeCandidateWindow: may be empty or yield nothing; dictionary: null means
     // Pinyin::shared(), first touched by the first key that needs it.
-    explicit VoiceInputController(DesktopState& state, AppShell* shell = nullptr,
+    VoiceInputController(DesktopState& state, Router& router, AppShell* shell = nullptr,
                                   CandidateWindowFactory makeCandidateWindow = {},
                                   QObject* parent = nullptr, const Pinyin* dictionary = nullptr);
     ~VoiceInputController() override;
@@ -47,8 +49,8 @@ public:
     TextClient* client() const { return client_; }
     void setClient(TextClient* client) { client_ = client; }
 
-    const QUuid& identity() const { return identity_; }
-    const QUuid& focusEpoch() const { return focusEpoch_; }
+    const QUuid& identity() const override { return identity_; }
+    const QUuid& focusEpoch() const override { return focusEpoch_; }
 
     // Focus gained / lost, and the client's request to finish provisional text.
     void activateServer();
@@ -57,11 +59,11 @@ public:
 
     // The one entry for dictated text: interim text becomes marked text, final
     // text is inserted; held back while a composition is open.
-    void voice(const QString& text, bool final, const QString& id);
+    void voice(const QString& text, bool final, const QString& id) override;
     // Inserts the finals held back during a composition (only while active).
     void flush();
     // Takes interim voice text off the screen and forgets its utterance.
-    void abandonVoice();
+    void abandonVoice() override;
     void clearMarked();
 
     std::uint64_t recognizedEvents() const { return kKeyDownMask; }
@@ -91,6 +93,7 @@ private:
     void interruptVoice();
 
     DesktopState& state_;
+    Router& router_;
     AppShell* shell_;
     CandidateWindowFactory makeCandidateWindow_;
     mutable const Pinyin* dictionary_;

@@ -1,7 +1,7 @@
 #include "ui/AppDelegate.h"
 
-#include "input/VoiceInputController.h"
-#include "relay/DesktopState.h"
+#include "model/DesktopState.h"
+#include "relayclient/RelayClient.h"
 #include "ui/DesktopPanel.h"
 #include "ui/DesktopSettings.h"
 #include "ui/GlyphIcon.h"
@@ -44,9 +44,10 @@ void bringForward(QWidget* window)
 
 } // namespace
 
-AppDelegate::AppDelegate(DesktopState& state, QObject* parent)
+AppDelegate::AppDelegate(DesktopState& state, RelayClient& relay, QObject* parent)
     : QObject(parent)
     , state_(state)
+    , relay_(relay)
     , appearance_(state.defaults())
 {
 }
@@ -72,7 +73,7 @@ void AppDelegate::launch()
     buildTrayIcon();
     buildPanel();
     state_.setShell(this);
-    state_.prepare();
+    relay_.signIn().prepare();
     showPanelIfIdle();
 }
 
@@ -131,14 +132,14 @@ void AppDelegate::hidePanel()
 
 void AppDelegate::showPanelIfIdle()
 {
-    if (!state_.active())
+    if (!relay_.router().active())
         showPanel();
 }
 
 void AppDelegate::showSettings()
 {
     if (!settings_) {
-        settings_ = std::make_unique<DesktopSettings>(state_);
+        settings_ = std::make_unique<DesktopSettings>(state_, relay_.signIn());
         settings_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
         settings_->setWindowTitle(QStringLiteral("语音输入设置"));
         settings_->setFixedSize(kSettingsWidth, kSettingsHeight);
@@ -150,8 +151,6 @@ void AppDelegate::showSettings()
 
 void AppDelegate::toggleLanguage()
 {
-    if (VoiceInputController* controller = state_.active())
-        controller->commitPinyin(0);
     state_.setChinese(!state_.chinese());
 }
 

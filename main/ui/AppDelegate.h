@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ui/AppShell.h"
-#include "ui/Appearance.h"
+#include "model/AppShell.h"
+#include "preferences/Appearance.h"
 
 #include <QObject>
 #include <QPointer>
@@ -18,6 +18,7 @@ namespace tellwire {
 class DesktopPanel;
 class DesktopSettings;
 class DesktopState;
+class RelayClient;
 
 // The desktop side of the application: the tray icon and its menu, the
 // floating transcript panel and the settings window, and the show-settings
@@ -35,7 +36,7 @@ public:
     static const QString kBusMember;
     static const QString kShowSettings;
 
-    explicit AppDelegate(DesktopState& state, QObject* parent = nullptr);
+    AppDelegate(DesktopState& state, RelayClient& relay, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     // Builds the menu, the tray icon (where the desktop has a tray) and the
@@ -50,7 +51,7 @@ public:
     // Brings the settings window to the front and gives it the keyboard,
     // creating it on first use.
     void showSettings() override;
-    // Finishes the pinyin being composed, then switches Chinese/English.
+    // Switches Chinese/English; the focused session finishes its composition.
     void toggleLanguage();
 
     DesktopPanel* panel() const { return panel_.get(); }
@@ -69,6 +70,7 @@ private:
     void renderTrayIcon();
 
     DesktopState& state_;
+    RelayClient& relay_;
     Appearance appearance_;
     std::unique_ptr<QMenu> menu_;
     QSystemTrayIcon* tray_ = nullptr;

@@ -1,7 +1,7 @@
 #include "ui/AppearanceSettings.h"
 
 #include "ui/Swatch.h"
-#include "ui/TextRules.h"
+#include "preferences/TextRules.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

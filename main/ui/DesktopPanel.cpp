@@ -1,7 +1,6 @@
 #include "ui/DesktopPanel.h"
 
-#include "input/VoiceInputController.h"
-#include "relay/DesktopState.h"
+#include "model/DesktopState.h"
 #include "ui/WindowStyle.h"
 
 #include <QHBoxLayout>
@@ -134,8 +133,6 @@ void DesktopPanel::renderAppearance()
 void DesktopPanel::togglePause()
 {
     state_.setPaused(!state_.paused());
-    if (VoiceInputController* controller = state_.active())
-        controller->abandonVoice();
 }
 
 } // namespace tellwire

@@ -1,10 +1,11 @@
 #include "ui/DesktopSettings.h"
 
-#include "relay/DesktopState.h"
+#include "model/DesktopState.h"
+#include "relayclient/SignIn.h"
 #include "ui/AppearanceSettings.h"
 #include "ui/FormSection.h"
 #include "ui/KeyboardSettings.h"
-#include "ui/TextRules.h"
+#include "preferences/TextRules.h"
 #include "ui/WindowStyle.h"
 
 #include <QHBoxLayout>
@@ -42,9 +43,10 @@ QLabel* wrappedLabel(const QString& text, QWidget* parent)
 
 } // namespace
 
-DesktopSettings::DesktopSettings(DesktopState& state, QWidget* parent)
+DesktopSettings::DesktopSettings(DesktopState& state, SignIn& signIn, QWidget* parent)
     : QWidget(parent)
     , state_(state)
+    , signIn_(signIn)
     , theme_(state.defaults())
     , scroll_(new QScrollArea(this))
     , phone_(plainField(this))
@@ -67,20 +69,20 @@ DesktopSettings::DesktopSettings(DesktopState& state, QWidget* parent)
     form->setContentsMargins(20, 14, 20, 16);
     form->setSpacing(12);
 
-    auto* signIn = new FormSection(QStringLiteral("手机号注册 / 登录"), body);
-    signIn->addLabelledRow(QStringLiteral("中国大陆手机号"), phone_);
-    signIn->addLabelledRow(QStringLiteral("6 位验证码"), code_);
+    auto* signInSection = new FormSection(QStringLiteral("手机号注册 / 登录"), body);
+    signInSection->addLabelledRow(QStringLiteral("中国大陆手机号"), phone_);
+    signInSection->addLabelledRow(QStringLiteral("6 位验证码"), code_);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(requestCode_);
     buttons->addWidget(login_);
     buttons->addStretch(1);
-    signIn->addRow(buttons);
+    signInSection->addRow(buttons);
     auto* note = wrappedLabel(
         QStringLiteral("首次验证会自动注册；以后登录同一手机号可恢复这台电脑的连接。"), body);
     note->setObjectName(QStringLiteral("settingsNote"));
     note->setFont(WindowStyle::captionFont(font()));
-    signIn->addRow(note);
-    form->addWidget(signIn);
+    signInSection->addRow(note);
+    form->addWidget(signInSection);
 
     auto* connection = new FormSection(QStringLiteral("连接手机"), body);
     host_->setObjectName(QStringLiteral("settingsSecondary"));
@@ -164,12 +166,12 @@ void DesktopSettings::renderAppearance()
 
 void DesktopSettings::requestCode()
 {
-    state_.requestPhoneCode(TextRules::trimBlanks(phone_->text()));
+    signIn_.requestPhoneCode(TextRules::trimBlanks(phone_->text()));
 }
 
 void DesktopSettings::signIn()
 {
-    state_.login(TextRules::trimBlanks(phone_->text()), TextRules::trimBlanks(code_->text()));
+    signIn_.login(TextRules::trimBlanks(phone_->text()), TextRules::trimBlanks(code_->text()));
 }
 
 } // namespace tellwire

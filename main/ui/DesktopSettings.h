@@ -13,6 +13,7 @@ namespace tellwire {
 
 class AppearanceSettings;
 class DesktopState;
+class SignIn;
 
 // The settings window's content: phone sign-in, the connection, appearance,
 // the way to the desktop's input method settings and the red error line.
@@ -22,7 +23,7 @@ class DesktopSettings : public QWidget {
 public:
     static constexpr qsizetype kCodeLength = 6;
 
-    explicit DesktopSettings(DesktopState& state, QWidget* parent = nullptr);
+    DesktopSettings(DesktopState& state, SignIn& signIn, QWidget* parent = nullptr);
 
     // The host of the relay's built-in origin, shown next to "线上服务".
     static QString serviceHost();
@@ -47,6 +48,7 @@ private:
     void signIn();
 
     DesktopState& state_;
+    SignIn& signIn_;
     WindowTheme theme_;
     QScrollArea* scroll_;
     QLineEdit* phone_;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "relay/Clipboard.h"
+#include "model/Clipboard.h"
 
 namespace tellwire {
 

@@ -1,6 +1,6 @@
 #include "ui/Swatch.h"
 
-#include "ui/HexColor.h"
+#include "preferences/HexColor.h"
 #include "ui/Theme.h"
 
 #include <QPainter>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ui/Appearance.h"
-#include "ui/HexColor.h"
+#include "preferences/Appearance.h"
+#include "preferences/HexColor.h"
 
 #include <QColor>
 #include <QPalette>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/Appearance.h"
+#include "preferences/Appearance.h"
 #include "ui/Theme.h"
 
 #include <QColor>

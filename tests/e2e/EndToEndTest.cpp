@@ -1,9 +1,9 @@
 // GLib's headers come before Qt's, whose signals/slots keywords they use as names.
 #include <ibus.h>
 
-#include "LocalRelay.h"
-#include "TestInputContext.h"
-#include "Wait.h"
+#include "support/LocalRelay.h"
+#include "support/TestInputContext.h"
+#include "support/Wait.h"
 #include "support/PrivateIBusDaemon.h"
 
 #include <QDBusConnection>
@@ -42,10 +42,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(relay.start());
-        const QString desktopToken = relay.signIn(QStringLiteral("desktop"));
         relay.phoneToken = relay.signIn(QStringLiteral("phone"));
         ASSERT_FALSE(relay.phoneToken.isEmpty());
-        ASSERT_TRUE(!desktopToken.isEmpty() && storeDesktopToken(desktopToken));
+        ASSERT_TRUE(storeDesktopToken(relay.signIn(QStringLiteral("desktop"))));
         QProcessEnvironment environment;
         environment.insert(QStringLiteral("TELLWIRE_RELAY_ORIGIN"), relay.origin);
         daemon.emplace(QStringList{PrivateIBusDaemon::tellwireComponent()}, environment);
@@ -57,14 +56,11 @@ protected:
     std::unique_ptr<TestInputContext> focusedContext()
     {
         auto context = TestInputContext::create(daemon->address());
-        if (!context)
-            return nullptr;
-        // The daemon switches engines only for a focused context.
-        context->focusIn();
-        if (!context->setEngine(kEngine))
-            return nullptr;
-        // Focus is a one-way call; a key round trip behind it makes sure it arrived.
-        if (!context->sendKey(IBUS_KEY_Shift_L, IBUS_RELEASE_MASK))
+        // The daemon switches engines only for a focused context. Focus is a
+        // one-way call; a key round trip behind it makes sure it arrived.
+        if (context)
+            context->focusIn();
+        if (!context || !context->setEngine(kEngine) || !context->sendKey(IBUS_KEY_Shift_L, IBUS_RELEASE_MASK))
             return nullptr;
         return context;
     }

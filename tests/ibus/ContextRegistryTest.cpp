@@ -1,37 +1,35 @@
-#include "input/ibus/ContextRegistry.h"
+#include "ibus/ContextRegistry.h"
 
-#include "relay/DesktopState.h"
-#include "relay/Defaults.h"
-#include "relay/SecretStore.h"
+#include "model/Defaults.h"
+#include "model/DesktopState.h"
+#include "model/SecretStore.h"
+#include "relayclient/Router.h"
 
 #include <gtest/gtest.h>
 
 namespace tellwire {
 namespace {
 
-class ContextRegistryTest : public ::testing::Test {
-protected:
+TEST(ContextRegistryTest, LeastRecentlyFocusedIsDroppedBeyondTheLimitAndLeavesNoDanglingFocus)
+{
     MemorySecretStore secrets;
     MemoryDefaults defaults;
     DesktopState state{secrets, defaults, nullptr};
-    ContextRegistry contexts{[this](const QString& path) {
-        return std::make_unique<InputContextSession>(path, state, nullptr);
+    Router router{state};
+    ContextRegistry contexts{[&](const QString& path) {
+        return std::make_unique<InputContextSession>(path, state, router, nullptr);
     }};
+    const auto path = [](int n) { return QStringLiteral("/org/freedesktop/IBus/InputContext_%1").arg(n); };
 
-    static QString path(int n) { return QStringLiteral("/org/freedesktop/IBus/InputContext_%1").arg(n); }
-};
-
-TEST_F(ContextRegistryTest, LeastRecentlyFocusedIsDroppedBeyondTheLimitAndLeavesNoDanglingFocus)
-{
     contexts.focus(path(1)).controller().activateServer();
     for (int n = 2; n <= int(ContextRegistry::kLimit); ++n)
         contexts.focus(path(n));
     contexts.focus(path(2)); // now the most recent; 1 is the oldest, then 3
-    ASSERT_NE(state.active(), nullptr);
+    ASSERT_NE(router.active(), nullptr);
     contexts.focus(path(1000));
     EXPECT_EQ(contexts.size(), ContextRegistry::kLimit);
     EXPECT_EQ(contexts.find(path(1)), nullptr);
-    EXPECT_EQ(state.active(), nullptr);
+    EXPECT_EQ(router.active(), nullptr);
     contexts.focus(path(1001));
     EXPECT_NE(contexts.find(path(2)), nullptr);
     EXPECT_EQ(contexts.find(path(3)), nullptr);

@@ -1,52 +1,60 @@
-// The controller of one input session: voice delivery, focus, and the keys
-// and pinyin composition, driven through recording stand-ins.
-
-#include "input/KeyEvent.h"
-#include "input/Pinyin.h"
 #include "input/VoiceInputController.h"
-#include "relay/Defaults.h"
-#include "relay/DesktopState.h"
-#include "relay/SecretStore.h"
+#include "model/Defaults.h"
+#include "model/DesktopState.h"
+#include "model/SecretStore.h"
+#include "pinyin/Pinyin.h"
+#include "relayclient/Router.h"
 #include "support/Fakes.h"
+#include "support/Messages.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <memory>
-
 namespace tellwire {
 namespace {
 
+using namespace Qt::StringLiterals;
 using namespace tellwire::testing;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
-// Keys as the IBus adapter hands them over.
-KeyEvent key(std::uint16_t code, std::optional<QString> characters = {}, std::uint64_t flags = 0)
+// Plays a script into a controller and returns what the application then shows: the text
+// committed, with each key passed on in its place. [u:text] is interim voice of utterance
+// u, [u=text] its final; | the client's request to finish; ⊘ focus lost and back; ⇧ ⌃ ⌘
+// hold a modifier for the next key; ␣ ⏎ ⌤ ⌫ ⎋ ← → ↑ ↓ are keys, ∅ one without a character.
+QString play(VoiceInputController& ime, const RecordingClient& client, const QString& script)
 {
-    KeyEvent event;
-    event.keyCode = code;
-    event.characters = std::move(characters);
-    event.modifierFlags = flags;
-    return event;
-}
-// Letters, digits, punctuation: a character and no special code.
-KeyEvent charKey(QChar c, std::uint64_t flags = 0) { return key(KeyEvent::kOther, QString(c), flags); }
-KeyEvent space(std::uint64_t flags = 0) { return key(KeyEvent::kSpace, QStringLiteral(" "), flags); }
-const KeyEvent kReturn = key(KeyEvent::kReturn, QStringLiteral("\r"));
-const KeyEvent kEscape = key(KeyEvent::kEscape, QStringLiteral("\x1b"));
-const KeyEvent kBackspace = key(KeyEvent::kDelete, QStringLiteral("\b"));
-const QString kNoDictionary = QStringLiteral("拼音词库缺失，请重新安装完整客户端");
-
-bool press(VoiceInputController& controller, const KeyEvent& event) { return controller.handle(&event); }
-
-// Each character as its own key-down; true when every one was consumed.
-bool type(VoiceInputController& controller, const QString& letters)
-{
-    bool consumed = true;
-    for (QChar c : letters)
-        consumed = press(controller, charKey(c)) && consumed;
-    return consumed;
+    static const QHash<QChar, std::uint16_t> codes{{u'␣', KeyEvent::kSpace}, {u'⏎', KeyEvent::kReturn},
+        {u'⌤', KeyEvent::kKeypadEnter}, {u'⌫', KeyEvent::kDelete}, {u'⎋', KeyEvent::kEscape}, {u'←', KeyEvent::kLeft},
+        {u'→', KeyEvent::kRight}, {u'↓', KeyEvent::kDown}, {u'↑', KeyEvent::kUp}, {u'∅', KeyEvent::kOther}};
+    static const QHash<QChar, std::uint64_t> modifiers{
+        {u'⇧', KeyEvent::kShift}, {u'⌃', KeyEvent::kControl}, {u'⌘', KeyEvent::kCommand}};
+    QString screen;
+    KeyEvent key;
+    for (qsizetype i = 0, start = 0, seen = client.committed.size(); i < script.size(); ++i) {
+        const QChar c = script[i];
+        bool passed = false;
+        if (c == u'[') {
+            const qsizetype end = script.indexOf(u']', i);
+            ime.voice(script.sliced(i + 3, end - i - 3), script[i + 2] == u'=', script[i + 1]);
+            i = end;
+        } else if (c == u'|') {
+            ime.commitComposition();
+        } else if (c == u'⊘') {
+            ime.deactivateServer();
+            ime.activateServer();
+        } else if (modifiers.contains(c)) {
+            key.modifierFlags |= modifiers[c];
+            continue;
+        } else {
+            key.keyCode = codes.value(c, KeyEvent::kOther);
+            key.characters = c == u'∅' ? QString() : codes.contains(c) ? std::optional<QString>() : QString(c);
+            passed = !ime.handle(&key);
+            key = {};
+        }
+        screen += client.committed.sliced(std::exchange(seen, client.committed.size())) +
+                  (passed ? script.sliced(start, i + 1 - start) : QString());
+        start = i + 1;
+    }
+    return screen;
 }
 
 class ControllerTest : public ::testing::Test {
@@ -57,425 +65,134 @@ protected:
     MemorySecretStore secrets;
     MemoryDefaults defaults;
     DesktopState state{secrets, defaults, nullptr};
+    Router router{state};
     RecordingShell shell;
     RecordingClient client;
-    RecordingCandidateWindow* window = nullptr; // the latest controller's
+    int windows = 0; // candidate windows made
     std::unique_ptr<VoiceInputController> controller = make(&client);
     VoiceInputController& ime = *controller; // focused by SetUp
 
     void SetUp() override { ime.activateServer(); }
-
-    std::unique_ptr<VoiceInputController> make(TextClient* withClient, const Pinyin* withDictionary = nullptr)
+    std::unique_ptr<VoiceInputController> make(TextClient* to)
     {
         auto made = std::make_unique<VoiceInputController>(
-            state, &shell,
-            [this] {
-                auto candidates = std::make_unique<RecordingCandidateWindow>();
-                window = candidates.get();
-                return candidates;
-            },
-            nullptr, withDictionary ? withDictionary : &dictionary);
-        made->setClient(withClient);
+            state, router, &shell, [this] { ++windows; return std::make_unique<RecordingCandidateWindow>(); },
+            nullptr, &dictionary);
+        made->setClient(to);
         return made;
     }
+    QString play(const char* script) { return tellwire::play(ime, client, QString::fromUtf8(script)); }
+    static auto& window(const auto& c) { return static_cast<RecordingCandidateWindow&>(*c.candidatePanel()); }
 };
 
-using VoiceInputControllerTest = ControllerTest;
-using KeyHandlingTest = ControllerTest;
-
-TEST_F(VoiceInputControllerTest, InterimsReplaceTheMarkedTextAndTheFinalIsInserted)
+TEST_F(ControllerTest, KeysAndVoiceEndUpOnScreenInTheirOrder)
 {
-    ime.voice(QStringLiteral("你"), false, QStringLiteral("u1"));
-    ime.voice(QStringLiteral("你好"), false, QStringLiteral("u1"));
-    // Another utterance takes the marked text over; the caret counts UTF-16 units.
-    ime.voice(QStringLiteral("笑😀"), false, QStringLiteral("u2"));
-    EXPECT_EQ(ime.voiceID(), QStringLiteral("u2"));
-    ime.voice(QStringLiteral("笑😀。"), true, QStringLiteral("u2"));
-
-    EXPECT_THAT(client.calls, ElementsAre(marked(QStringLiteral("你"), 1), marked(QStringLiteral("你好"), 2),
-                                          marked(QStringLiteral("笑😀"), 3), inserted(QStringLiteral("笑😀。"))));
-    EXPECT_EQ(client.markedText, QString());
-    EXPECT_EQ(ime.voiceID(), std::nullopt);
-}
-
-TEST_F(VoiceInputControllerTest, WithoutAClientNothingIsShownButTheStateFollows)
-{
-    ime.setClient(nullptr);
-    ime.voice(QStringLiteral("你"), false, QStringLiteral("u1"));
-    EXPECT_EQ(ime.voiceID(), QStringLiteral("u1"));
-    ime.voice(QStringLiteral("你好"), true, QStringLiteral("u1"));
-    EXPECT_EQ(ime.voiceID(), std::nullopt);
-
-    EXPECT_TRUE(type(ime, QStringLiteral("nihao")));
-    ime.voice(QStringLiteral("语音"), true, QStringLiteral("u2"));
-    EXPECT_TRUE(press(ime, space()));
-    EXPECT_EQ(ime.pinyin(), QString());
-    EXPECT_THAT(ime.queued(), IsEmpty());
-    EXPECT_FALSE(window->visible);
-    EXPECT_THAT(client.calls, IsEmpty());
-}
-
-TEST_F(VoiceInputControllerTest, AnInterruptedUtteranceStaysOffScreenUntilItsFinal)
-{
-    ime.voice(QStringLiteral("你"), false, QStringLiteral("U"));
-    EXPECT_TRUE(press(ime, charKey(u'n')));
-    EXPECT_EQ(client.markedText, QStringLiteral("n"));
-    EXPECT_EQ(ime.voiceID(), std::nullopt);
-    EXPECT_TRUE(ime.discarded().contains(QStringLiteral("U")));
-
-    ime.voice(QStringLiteral("你好"), false, QStringLiteral("U"));
-    ime.voice(QStringLiteral("你好。"), true, QStringLiteral("U")); // swallowed, not held back
-    EXPECT_THAT(ime.queued(), IsEmpty());
-    EXPECT_TRUE(press(ime, charKey(u'i')));
-    EXPECT_TRUE(press(ime, space()));
-    EXPECT_EQ(client.committed, QStringLiteral("你"));
-    EXPECT_THAT(ime.discarded(), IsEmpty());
-
-    ime.voice(QStringLiteral("下一句"), false, QStringLiteral("V"));
-    EXPECT_EQ(client.markedText, QStringLiteral("下一句"));
-
-    // In English mode the key reaches the application and still ends the utterance.
-    state.setChinese(false);
-    EXPECT_FALSE(press(ime, charKey(u'x')));
-    EXPECT_EQ(client.markedText, QString());
-    EXPECT_TRUE(ime.discarded().contains(QStringLiteral("V")));
-
-    // Abandoned rather than interrupted, it shows again at its next interim.
-    ime.voice(QStringLiteral("你"), false, QStringLiteral("W"));
-    ime.abandonVoice();
-    EXPECT_EQ(client.markedText, QString());
-    ime.voice(QStringLiteral("你好"), false, QStringLiteral("W"));
-    EXPECT_EQ(client.markedText, QStringLiteral("你好"));
-}
-
-TEST_F(VoiceInputControllerTest, CommitCompositionDropsInterimTextAndKeepsHeldFinals)
-{
-    ime.voice(QStringLiteral("说到一半"), false, QStringLiteral("u1"));
-    ime.commitComposition();
-    EXPECT_THAT(client.calls, ElementsAre(marked(QStringLiteral("说到一半"), 4), marked(QString(), 0)));
-    EXPECT_EQ(ime.voiceID(), std::nullopt);
-
-    ASSERT_TRUE(type(ime, QStringLiteral("hao")));
-    ime.voice(QStringLiteral("一"), true, QStringLiteral("u2"));
-    ime.commitComposition();
-    EXPECT_EQ(client.committed, QStringLiteral("好"));
-    EXPECT_EQ(ime.queued().size(), 1u);
-    ime.flush();
-    EXPECT_EQ(client.committed, QStringLiteral("好一"));
-}
-
-TEST_F(VoiceInputControllerTest, FinalsDuringACompositionFollowWhateverEndsIt)
-{
-    ASSERT_TRUE(type(ime, QStringLiteral("ni")));
-    const auto before = client.calls;
-    ime.voice(QStringLiteral("一半"), false, QStringLiteral("u1"));
-    ime.voice(QStringLiteral("第一句。"), true, QStringLiteral("u1"));
-    ime.voice(QStringLiteral("第二句。"), true, QStringLiteral("u2"));
-    ime.flush(); // the composition is still open
-    EXPECT_EQ(client.calls, before);
-
-    EXPECT_TRUE(press(ime, charKey(u'2')));
-    EXPECT_THAT(std::vector(client.calls.end() - 3, client.calls.end()),
-                ElementsAre(inserted(QStringLiteral("泥")), inserted(QStringLiteral("第一句。")),
-                            inserted(QStringLiteral("第二句。"))));
-
-    // A click on a candidate delivers held text the same way.
-    ASSERT_TRUE(type(ime, QStringLiteral("hao")));
-    ime.voice(QStringLiteral("第三句。"), true, QStringLiteral("u3"));
-    ime.candidateSelected(std::nullopt);
-    EXPECT_EQ(ime.pinyin(), QStringLiteral("hao"));
-    ime.candidateSelected(QStringLiteral("好"));
-    EXPECT_EQ(ime.pinyin(), QString());
-    EXPECT_FALSE(window->visible);
-    EXPECT_EQ(client.committed, QStringLiteral("泥第一句。第二句。好第三句。"));
-}
-
-TEST_F(VoiceInputControllerTest, AtMostThirtyFinalsAreHeldDuringOneComposition)
-{
-    ASSERT_TRUE(type(ime, QStringLiteral("a")));
-    QString expected = QStringLiteral("a");
-    for (int i = 1; i <= 31; ++i) {
-        ime.voice(QString::number(i) + QLatin1Char(' '), true, QString::number(i));
-        if (i <= 30)
-            expected += QString::number(i) + QLatin1Char(' ');
-    }
-    EXPECT_EQ(ime.queued().size(), 30u);
-    EXPECT_TRUE(press(ime, kReturn)); // no candidates: the raw letters
-    EXPECT_EQ(client.committed, expected);
-}
-
-TEST_F(VoiceInputControllerTest, FlushDeliversOnlyForTheActiveController)
-{
-    RecordingClient otherClient;
-    auto other = make(&otherClient);
-    ASSERT_TRUE(type(ime, QStringLiteral("ni")));
-    ime.voice(QStringLiteral("好"), true, QStringLiteral("u1"));
-
-    other->activateServer(); // focus moved without a deactivation in between
-    EXPECT_TRUE(press(ime, space()));
-    EXPECT_EQ(client.committed, QStringLiteral("你"));
-    EXPECT_EQ(ime.queued().size(), 1u);
-
-    ime.activateServer();
-    ime.flush();
-    EXPECT_EQ(client.committed, QStringLiteral("你好"));
-    EXPECT_EQ(otherClient.committed, QString());
-}
-
-TEST_F(VoiceInputControllerTest, DeactivationCommitsTheCompositionAndDropsVoice)
-{
-    ASSERT_TRUE(type(ime, QStringLiteral("hao")));
-    ime.voice(QStringLiteral("一"), true, QStringLiteral("u1"));
-    ime.voice(QStringLiteral("二"), true, QStringLiteral("u2"));
-    EXPECT_TRUE(window->visible);
-
-    ime.deactivateServer();
-    EXPECT_EQ(client.committed, QStringLiteral("好"));
-    EXPECT_EQ(client.markedText, QString());
-    EXPECT_THAT(ime.queued(), IsEmpty());
-    EXPECT_FALSE(window->visible);
-    EXPECT_EQ(state.active(), nullptr);
-    EXPECT_EQ(shell.idleShows, 1);
-
-    // Interim text leaves the screen untyped, and the utterance is not discarded.
-    ime.activateServer();
-    ime.voice(QStringLiteral("临时"), false, QStringLiteral("u3"));
-    ime.deactivateServer();
-    EXPECT_EQ(client.markedText, QString());
-    EXPECT_EQ(client.committed, QStringLiteral("好"));
-    EXPECT_EQ(ime.voiceID(), std::nullopt);
-    EXPECT_THAT(ime.discarded(), IsEmpty());
-
-    // A controller that took the focus meanwhile stays active.
-    auto other = make(nullptr);
-    ime.activateServer();
-    other->activateServer();
-    ime.deactivateServer();
-    EXPECT_EQ(state.active(), other.get());
-}
-
-TEST_F(VoiceInputControllerTest, ActivationStartsAnEpochHidesThePanelAndMakesTheCandidateWindowOnce)
-{
-    int made = 0;
-    VoiceInputController fresh(state, &shell, [&made]() -> std::unique_ptr<CandidateWindow> {
-        return ++made == 1 ? nullptr : std::make_unique<RecordingCandidateWindow>();
-    });
-    const QUuid identity = fresh.identity();
-    const QUuid initial = fresh.focusEpoch();
-    const int hides = shell.panelHides;
-    fresh.activateServer();
-    const QUuid focused = fresh.focusEpoch();
-    EXPECT_EQ(shell.panelHides, hides + 1);
-    EXPECT_EQ(state.active(), &fresh);
-    EXPECT_EQ(fresh.candidatePanel(), nullptr); // the first try yielded nothing
-    fresh.deactivateServer();
-    const QUuid unfocused = fresh.focusEpoch();
-    fresh.activateServer();
-    EXPECT_NE(fresh.candidatePanel(), nullptr);
-    fresh.activateServer();
-    EXPECT_EQ(made, 2);
-
-    EXPECT_NE(focused, initial);
-    EXPECT_NE(unfocused, focused);
-    EXPECT_NE(fresh.focusEpoch(), unfocused);
-    EXPECT_EQ(fresh.identity(), identity);
-    EXPECT_NE(ime.identity(), identity);
-}
-
-TEST_F(KeyHandlingTest, LettersComposeAsMarkedTextWithCandidatesBelow)
-{
-    EXPECT_FALSE(ime.handle(nullptr));
-    KeyEvent release = charKey(u'n');
-    release.keyDown = false;
-    EXPECT_FALSE(press(ime, release));
-    EXPECT_THAT(client.calls, IsEmpty());
-
-    EXPECT_TRUE(type(ime, QStringLiteral("ni")));
-    EXPECT_THAT(client.calls, ElementsAre(marked(QStringLiteral("n"), 1), marked(QStringLiteral("ni"), 2)));
-    EXPECT_EQ(ime.candidates(), QStringList({QStringLiteral("你"), QStringLiteral("泥")}));
-    EXPECT_TRUE(window->visible);
-    EXPECT_EQ(window->updates, 2);
-
-    // Uppercase (Shift or Caps Lock) composes lowercase; the apostrophe is kept on screen.
-    EXPECT_TRUE(press(ime, charKey(u'\'')));
-    EXPECT_TRUE(press(ime, charKey(u'H', KeyEvent::kShift)));
-    EXPECT_TRUE(type(ime, QStringLiteral("AO")));
-    EXPECT_EQ(ime.pinyin(), QStringLiteral("ni'hao"));
-    EXPECT_EQ(client.markedText, QStringLiteral("ni'hao"));
-    EXPECT_EQ(ime.candidates(), QStringList({QStringLiteral("你好"), QStringLiteral("拟好")}));
-    EXPECT_EQ(client.committed, QString());
-}
-
-TEST_F(KeyHandlingTest, KeysThatEndACompositionCommitThenPassOnOrNot)
-{
-    const struct {
-        const char* letters;
-        KeyEvent key;
-        bool consumed;
-        const char* committed;
-    } cases[] = {
-        {"nihao", space(), true, "你好"},
-        {"hao", kReturn, true, "好"}, // no newline reaches the application
-        {"nihao", charKey(u'2'), true, "拟好"},
-        {"nihao", charKey(u'0'), false, "你好"}, // no selection: the first candidate, then the 0
-        {"nihao", charKey(u'3'), false, "你好"}, // beyond the candidates
-        {"xa", charKey(u'1'), false, "xa"}, // no candidates: the raw letters, then the digit
-        {"'", space(), true, "'"}, // an apostrophe alone commits itself
-        {"ni", key(KeyEvent::kLeft), false, "你"}, // committed first, so the caret moves past it
-        {"ni", key(KeyEvent::kRight), false, "你"},
-        {"ni", key(KeyEvent::kDown), false, "你"},
-        {"ni", key(KeyEvent::kUp), false, "你"},
-        {"hao", charKey(u','), false, "好"},
-        {"hao", key(KeyEvent::kKeypadEnter, QStringLiteral("\r")), false, "好"},
-        // Without a composition they all belong to the application.
-        {"", space(), false, ""},
-        {"", kReturn, false, ""},
-        {"", charKey(u'1'), false, ""},
-        {"", key(KeyEvent::kLeft), false, ""},
-        {"", charKey(u'.'), false, ""},
-        {"", key(KeyEvent::kOther, QString()), false, ""},
+    const std::array<std::string, 3> cases[] = { // script, screen, marked text
+        // Candidates are picked by Space, Return or their digit; other keys commit the first and pass on.
+        {"nihao␣", "你好"}, {"hao⏎", "好"}, {"nihao2", "拟好"}, {"nihao0", "你好0"}, {"nihao3", "你好3"},
+        {"ni[1=语]←", "你语←"}, {"ni→", "你→"}, {"ni↑", "你↑"}, {"ni↓", "你↓"}, {"hao,", "好,"}, {"hao⌤", "好⌤"},
+        {"xa1", "xa1"}, {"'␣", "'"}, {"ni'⇧HAO␣", "你好"}, {"ni'⇧HAO", "", "ni'hao"}, {"hao|", "好"},
+        {"nih⌫", "", "ni"}, {"n⌫⌫", "⌫"}, {"nihao⎋", ""}, {std::string(64, 'a') + "b␣", std::string(64, 'a')},
+        {"␣⏎1←.∅⎋", "␣⏎1←.∅"}, // without a composition keys belong to the application, but Escape
+        // Shortcuts belong to the application and leave the composition open; Shift+Space
+        // commits it and switches to English, and back.
+        {"ni⌘c⌃v⌃⇧␣", "⌘c⌃v⌃⇧␣", "ni"}, {"ni⇧␣n⎋", "你n⎋"}, {"⇧␣⇧␣n", "", "n"},
+        // Interim voice shows until a key is typed over it; its utterance then stays away.
+        {"[1:你][2:笑😀]", "", "笑😀"}, {"[1:你][1=你好]", "你好"},
+        {"[U:你]n[U:你好][U=你好。]i␣[U:又是U]", "你", "又是U"},
+        {"[V:你]⇧␣n[V:还在说][W:新的]", "n", "新的"}, {"[V:你]⌘c[V:还在说]", "⌘c"},
+        // Switching the language leaves it; finishing for the client takes it away for now.
+        {"[V:说话中]⇧␣", "", "说话中"}, {"[V:说话中]|", ""}, {"[V:说话中]|[V:又说]", "", "又说"},
+        // Losing focus commits the composition, drops held finals and takes interim text away for now.
+        {"hao[1=一]⊘a␣", "好a"}, {"hao⊘", "好"}, {"[1:临时]⊘", ""}, {"[1:临时]⊘[1:再说]", "", "再说"},
+        // Finals wait for the composition and follow whatever ends it, but Escape.
+        {"ni[1:一半][1=第一句。][2=第二句。]2", "泥第一句。第二句。"}, {"a[1=语音]⌫", "语音"},
+        {"hao[1=一]|a␣", "好a一"}, {"ni[1=丢掉]⎋hao␣", "好"}, {"ni[1=丢掉]|⎋hao␣", "你好"},
+        {"a" + QByteArray("[1=x]").repeated(31).toStdString() + "⏎", "a" + std::string(30, 'x')}, // thirty at most
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "\"" << c.letters << "\" then key " << c.key.keyCode << " "
-                                          << c.key.characters.value_or(QString()).toStdString());
+    for (const auto& [script, screen, marked] : cases) {
+        SCOPED_TRACE(script);
         RecordingClient fresh;
-        auto composing = make(&fresh);
-        composing->activateServer();
-        EXPECT_TRUE(type(*composing, QString::fromUtf8(c.letters)));
-        // The window shows even when nothing was found.
-        EXPECT_EQ(window->visible, *c.letters != '\0');
-        EXPECT_EQ(press(*composing, c.key), c.consumed);
-        EXPECT_EQ(fresh.committed, QString::fromUtf8(c.committed));
-        EXPECT_EQ(composing->pinyin(), QString());
-        EXPECT_FALSE(window->visible);
+        QString shown;
+        // Without a client nothing shows, and all goes on the same.
+        auto blind = make(nullptr), composing = make(&fresh);
+        for (VoiceInputController* controller : {blind.get(), composing.get()}) {
+            controller->activateServer();
+            state.setChinese(true);
+            shown = tellwire::play(*controller, fresh, QString::fromStdString(script));
+        }
+        EXPECT_EQ(shown.toStdString(), screen);
+        EXPECT_EQ(fresh.markedText.toStdString(), marked);
+        EXPECT_EQ(window(*composing).visible, !composing->pinyin().isEmpty());
+        EXPECT_EQ(blind->pinyin(), composing->pinyin());
     }
 }
 
-TEST_F(KeyHandlingTest, DeleteShortensTheCompositionAndClosesItWhenEmpty)
+TEST_F(ControllerTest, CompositionAndVoiceAreMarkedTextWithTheCaretAtTheEndAndCandidatesCanBeClicked)
 {
-    EXPECT_FALSE(press(ime, kBackspace));
-    type(ime, QStringLiteral("nih"));
-    ime.voice(QStringLiteral("语音"), true, QStringLiteral("u1"));
-    EXPECT_TRUE(press(ime, kBackspace));
-    EXPECT_EQ(client.markedText, QStringLiteral("ni"));
-    EXPECT_EQ(ime.candidates(), QStringList({QStringLiteral("你"), QStringLiteral("泥")}));
-    EXPECT_TRUE(press(ime, kBackspace));
-    EXPECT_TRUE(press(ime, kBackspace));
-    EXPECT_EQ(ime.pinyin(), QString());
-    EXPECT_THAT(std::vector(client.calls.end() - 2, client.calls.end()),
-                ElementsAre(marked(QString(), 0), inserted(QStringLiteral("语音"))));
-    EXPECT_FALSE(window->visible);
-    EXPECT_FALSE(press(ime, kBackspace));
+    KeyEvent release{false, 0, KeyEvent::kOther, u"n"_s};
+    EXPECT_FALSE(ime.handle(&release));
+    play("[1:你][2:笑😀][2=笑😀。]ni");
+    EXPECT_THAT(client.calls, ::testing::ElementsAre(marked(u"你"_s, 1), marked(u"笑😀"_s, 3), inserted(u"笑😀。"_s),
+                                          marked(u"n"_s, 1), marked(u"ni"_s, 2)));
+    play("hao[3=呀]");
+    EXPECT_EQ(ime.candidates(), QStringList({u"你好"_s, u"拟好"_s}));
+    EXPECT_EQ(window(ime).updates, 5);
+    ime.candidateSelected(std::nullopt);
+    ime.candidateSelected(u"拟好"_s);
+    EXPECT_EQ(client.committed, u"笑😀。拟好呀"_s);
+    EXPECT_FALSE(window(ime).visible);
 }
 
-TEST_F(KeyHandlingTest, EscapeDropsTheCompositionAndHeldVoiceText)
+TEST_F(ControllerTest, EachFocusChangeStartsAnEpochAndOnlyTheFocusedControllerFlushesOrSwitches)
 {
-    type(ime, QStringLiteral("nihao"));
-    ime.voice(QStringLiteral("语音"), true, QStringLiteral("u1"));
-    EXPECT_TRUE(press(ime, kEscape));
-    EXPECT_EQ(ime.pinyin(), QString());
-    EXPECT_EQ(client.markedText, QString());
-    EXPECT_EQ(client.committed, QString());
-    EXPECT_THAT(ime.queued(), IsEmpty());
-    EXPECT_FALSE(window->visible);
-
-    // With no composition open it is still consumed, and still drops held text.
-    type(ime, QStringLiteral("hao"));
-    ime.voice(QStringLiteral("语音"), true, QStringLiteral("u2"));
-    ime.commitComposition(); // commits, keeps the held text for later
-    ASSERT_EQ(ime.queued().size(), 1u);
-    EXPECT_TRUE(press(ime, kEscape));
-    EXPECT_THAT(ime.queued(), IsEmpty());
-    EXPECT_EQ(client.committed, QStringLiteral("好"));
-
-    state.setChinese(false);
-    EXPECT_FALSE(press(ime, kEscape));
-}
-
-TEST_F(KeyHandlingTest, ShiftSpaceCommitsAndSwitchesTheSharedMode)
-{
-    // Interim voice text is left alone by the switch.
-    ime.voice(QStringLiteral("说话中"), false, QStringLiteral("u1"));
-    EXPECT_TRUE(press(ime, space(KeyEvent::kShift)));
-    EXPECT_FALSE(state.chinese());
-    EXPECT_EQ(client.markedText, QStringLiteral("说话中"));
-    EXPECT_EQ(ime.voiceID(), QStringLiteral("u1"));
-    EXPECT_THAT(ime.discarded(), IsEmpty());
-    EXPECT_TRUE(press(ime, space(KeyEvent::kShift)));
-    ime.abandonVoice();
-
+    QSet<QUuid> epochs{ime.focusEpoch()};
+    const auto focus = [&](VoiceInputController& controller, bool in) {
+        in ? controller.activateServer() : controller.deactivateServer();
+        epochs << controller.focusEpoch();
+    };
+    focus(ime, false);
+    EXPECT_EQ(router.active(), nullptr);
+    EXPECT_EQ(shell.idleShows, 1);
+    // Focus moved on without a deactivation: held text waits for the focus to come back.
     RecordingClient otherClient;
     auto other = make(&otherClient);
-    EXPECT_TRUE(type(ime, QStringLiteral("nihao")));
-    EXPECT_TRUE(press(ime, space(KeyEvent::kShift)));
-    EXPECT_EQ(client.committed, QStringLiteral("你好"));
-    EXPECT_FALSE(state.chinese());
-
-    // English everywhere: letters reach the application untouched.
-    EXPECT_FALSE(press(ime, charKey(u'n')));
-    EXPECT_FALSE(press(*other, charKey(u'n')));
-    EXPECT_EQ(otherClient.markedText, QString());
-    EXPECT_FALSE(press(ime, space()));
-
-    EXPECT_TRUE(press(*other, space(KeyEvent::kShift)));
-    EXPECT_TRUE(state.chinese());
-    EXPECT_TRUE(press(ime, charKey(u'n')));
-    EXPECT_EQ(client.markedText, QStringLiteral("n"));
+    focus(ime, true);
+    play("ni[3=好]");
+    focus(*other, true);
+    EXPECT_EQ(play("␣"), u"你"_s);
+    focus(ime, true);
+    ime.flush();
+    EXPECT_EQ(client.committed, u"你好"_s);
+    // Deactivated late, a controller leaves the one that took the focus active.
+    focus(*other, true);
+    focus(ime, false);
+    EXPECT_EQ(router.active(), other.get());
+    EXPECT_EQ(epochs.size(), 7);
+    EXPECT_EQ(shell.panelHides, 5);
+    EXPECT_EQ(windows, 2); // one each, however often focused
+    // The language switched elsewhere (the tray) commits the focused composition only.
+    play("hao");
+    tellwire::play(*other, otherClient, u"ni"_s);
+    state.setChinese(false);
+    EXPECT_EQ(otherClient.committed, u"你"_s);
+    EXPECT_EQ(ime.pinyin(), u"hao"_s);
 }
 
-TEST_F(KeyHandlingTest, CommandAndControlKeysBelongToTheApplication)
-{
-    type(ime, QStringLiteral("ni"));
-    EXPECT_FALSE(press(ime, charKey(u'c', KeyEvent::kCommand)));
-    EXPECT_FALSE(press(ime, charKey(u'v', KeyEvent::kControl)));
-    EXPECT_FALSE(press(ime, space(KeyEvent::kControl | KeyEvent::kShift)));
-    EXPECT_EQ(ime.pinyin(), QStringLiteral("ni"));
-    EXPECT_TRUE(state.chinese());
-    EXPECT_EQ(client.committed, QString());
-
-    // They do interrupt an utterance shown as interim text.
-    press(ime, kEscape);
-    ime.voice(QStringLiteral("说话中"), false, QStringLiteral("u1"));
-    EXPECT_FALSE(press(ime, charKey(u'c', KeyEvent::kCommand)));
-    EXPECT_EQ(client.markedText, QString());
-    EXPECT_TRUE(ime.discarded().contains(QStringLiteral("u1")));
-}
-
-TEST_F(KeyHandlingTest, TheSixtyFifthLetterIsSwallowed)
-{
-    const QString sixtyFour(64, u'a');
-    EXPECT_TRUE(type(ime, sixtyFour));
-    const auto calls = client.calls.size();
-    EXPECT_TRUE(press(ime, charKey(u'b')));
-    EXPECT_EQ(ime.pinyin(), sixtyFour);
-    EXPECT_EQ(client.calls.size(), calls);
-    EXPECT_TRUE(press(ime, space()));
-    EXPECT_EQ(client.committed, sixtyFour);
-}
-
-TEST_F(KeyHandlingTest, AMissingDictionaryTurnsChineseModeIntoPassThrough)
+TEST_F(ControllerTest, AMissingDictionaryTurnsChineseModeIntoPassThroughThatSaysWhy)
 {
     const Pinyin missing;
-    auto broken = make(&client, &missing);
-    broken->activateServer();
-    broken->voice(QStringLiteral("说话"), false, QStringLiteral("u1"));
-
-    EXPECT_FALSE(press(*broken, charKey(u'n')));
-    EXPECT_EQ(state.error(), kNoDictionary);
-    EXPECT_TRUE(broken->discarded().contains(QStringLiteral("u1")));
-    EXPECT_EQ(broken->pinyin(), QString());
+    VoiceInputController broken(state, router, &shell, {}, nullptr, &missing); // and no candidate window
+    broken.setClient(&client);
+    broken.activateServer();
+    EXPECT_EQ(tellwire::play(broken, client, u"[1:说话]n[1:还在说]"_s), u"n"_s);
     EXPECT_EQ(client.markedText, QString());
-    EXPECT_FALSE(press(*broken, kEscape));
-
-    // Said again on every key, even after something else took the error line.
-    state.setError(QString());
-    EXPECT_FALSE(press(*broken, space()));
-    EXPECT_EQ(state.error(), kNoDictionary);
-
-    // English mode and the mode switch do not need the dictionary.
-    state.setError(QString());
-    EXPECT_TRUE(press(*broken, space(KeyEvent::kShift)));
-    EXPECT_FALSE(press(*broken, charKey(u'n')));
+    EXPECT_EQ(state.error(), QString::fromUtf8(msg::kDictionaryMissing));
+    state.setError(QString()); // said again at every key, even after something else took the error line
+    EXPECT_EQ(tellwire::play(broken, client, u"␣⎋"_s), u"␣⎋"_s);
+    EXPECT_EQ(state.error(), QString::fromUtf8(msg::kDictionaryMissing));
+    state.setError(QString()); // English mode and the mode switch do not need the dictionary
+    EXPECT_EQ(tellwire::play(broken, client, u"⇧␣n"_s), u"n"_s);
     EXPECT_EQ(state.error(), QString());
 }
 

@@ -1,21 +1,19 @@
 #include "Alert.h"
 
+#include "support/Messages.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
 
-#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
-namespace {
-
-// The launcher's own tests run it offscreen, where it must not wait for a
-// window nobody sees; here a shown box is read and dismissed.
+// The launcher's command tests run it without a display, where it must not wait
+// for a window nobody sees; here a shown box is read and dismissed (whatever
+// window shows is closed, so a wrong kind fails instead of waiting forever).
 TEST(AlertTest, MessageBoxShowsTitleAndDetailAndReturnsWhenDismissed)
 {
-    QString text;
-    QString detail;
-    // Dismisses whatever is shown, so that a wrong kind of window fails the
-    // test instead of waiting for a user forever.
+    QString text, detail;
     QTimer::singleShot(0, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             text = box->text();
@@ -23,11 +21,7 @@ TEST(AlertTest, MessageBoxShowsTitleAndDetailAndReturnsWhenDismissed)
         }
         QApplication::closeAllWindows();
     });
-
-    tellwire::showAlert("语音输入组件未安装", "请重新运行 Tellwire 安装包。", true);
-
-    EXPECT_EQ(text, "语音输入组件未安装");
-    EXPECT_EQ(detail, "请重新运行 Tellwire 安装包。");
+    tellwire::showAlert(tellwire::testing::msg::kNotInstalled, tellwire::testing::msg::kReinstall, true);
+    EXPECT_EQ(text, tellwire::testing::msg::kNotInstalled);
+    EXPECT_EQ(detail, tellwire::testing::msg::kReinstall);
 }
-
-} // namespace

@@ -1,121 +1,87 @@
-// TellwireDesktop on a session bus of the test's own, with a stand-in for Tellwire.
-
-#include "register/ToolRun.h"
-#include "PrivateSessionBus.h"
+// TellwireDesktop on a session bus of the test's own, with a stand-in for
+// Tellwire; offscreen, as here, its alert is one line on standard error.
+#include "support/Messages.h"
+#include "support/PrivateSessionBus.h"
+#include "support/ToolRun.h"
+#include "support/Wait.h"
 
 #include <QDBusConnectionInterface>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
-#include <QTest>
+#include <gtest/gtest.h>
 
-#include <gmock/gmock.h>
-
-using tellwire::testing::PrivateSessionBus;
-using tellwire::testing::runTool;
-using tellwire::testing::ToolRun;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+namespace msg = tellwire::testing::msg;
 
 namespace {
 
-const QString kName = QStringLiteral("cc.orrisfeld.tellwire.inputmethod");
-
-// Hears every Posted signal on the bus, as Tellwire would.
-class Notifications : public QObject {
+// The launcher's session bus, and when each Posted signal was heard on it (as Tellwire would).
+class Session : public QObject {
     Q_OBJECT
 public:
-    QStringList names;
-    QElapsedTimer clock;
-    qint64 firstAtMs = -1;
-
-    explicit Notifications(QDBusConnection bus)
+    Session()
     {
-        bus.connect(QString(), "/cc/orrisfeld/tellwire", "cc.orrisfeld.tellwire.Notifications", "Posted", this,
-                    SLOT(posted(QString)));
+        bus.connection().connect({}, "/cc/orrisfeld/tellwire", "cc.orrisfeld.tellwire.Notifications", "Posted", this,
+                                 SLOT(hear(QString)));
         clock.start();
     }
-public slots:
-    void posted(const QString& name)
-    {
-        if (firstAtMs < 0)
-            firstAtMs = clock.elapsed();
-        names.append(name);
-    }
-};
-
-class LauncherCommandTest : public ::testing::Test {
-protected:
-    QTemporaryDir scratch;
-    PrivateSessionBus bus;
-    Notifications heard{bus.connection()};
-
-    void SetUp() override { ASSERT_TRUE(bus.isUp()); }
-    void TearDown() override { bus.stopOwnerOf(kName); }
-
-    ToolRun runLauncher(const QString& executable)
+    ~Session() override { bus.stopOwnerOf(kName); }
+    tellwire::testing::ToolRun launch(const QString& executable)
     {
         auto environment = bus.environment();
         environment.insert("TELLWIRE_EXECUTABLE", executable);
         environment.insert("STAND_IN_RECORD", scratch.filePath("record"));
-        return runTool(TELLWIRE_DESKTOP_EXECUTABLE, {}, environment);
+        return tellwire::testing::runTool(TELLWIRE_DESKTOP_EXECUTABLE, {}, environment);
     }
+    bool running() const { return bus.connection().interface()->isServiceRegistered(kName); }
 
-    bool nameOwned() const { return bus.connection().interface()->isServiceRegistered(kName).value(); }
+    const QString kName = "cc.orrisfeld.tellwire.inputmethod";
+    QTemporaryDir scratch;
+    tellwire::testing::PrivateSessionBus bus;
+    QElapsedTimer clock;
+    QList<qint64> showSettingsAtMs;
+private Q_SLOTS:
+    void hear(const QString& name) { showSettingsAtMs.append(name.endsWith(".show-settings") ? clock.elapsed() : -1); }
 };
 
-// Each failure: its alert, exit code 1, nothing started and nothing posted.
-TEST_F(LauncherCommandTest, TellwireMissingOrUnableToStartIsReportedAndNothingIsPosted)
+} // namespace
+
+TEST(LauncherCommandTest, TellwireMissingOrUnableToStartIsReported)
 {
-    auto program = [&](const QString& name, const QByteArray& text, QFileDevice::Permissions extra) {
-        QFile file(scratch.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text);
-        file.close();
-        file.setPermissions(file.permissions() | extra);
+    Session session;
+    const auto script = [&](const QString& name, QFileDevice::Permissions permissions) {
+        QFile file(session.scratch.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write("#!/none\n") && file.setPermissions(permissions));
         return file.fileName();
     };
-    const QString notInstalled = QStringLiteral("语音输入组件未安装：请重新运行 Tellwire 安装包。\n");
+    const QString notInstalled = QString(msg::kNotInstalled) + "：" + msg::kReinstall + "\n";
     const std::pair<QString, QString> cases[] = {
-        {scratch.filePath("missing"), notInstalled},
-        {program("plain", "#!/bin/sh\n", {}), notInstalled}, // present but not executable
-        {scratch.path(), notInstalled},
-        {program("broken", "#!/nonexistent/interpreter\n", QFileDevice::ExeOwner), "无法启动语音输入："},
+        {session.scratch.filePath("missing"), notInstalled},
+        {script("plain", QFileDevice::ReadOwner), notInstalled},
+        {session.scratch.path(), notInstalled},
+        {script("broken", QFileDevice::ReadOwner | QFileDevice::ExeOwner), QString(msg::kCannotStart) + "："},
     };
     for (const auto& [executable, alert] : cases) {
-        const ToolRun run = runLauncher(executable);
+        const auto run = session.launch(executable);
         EXPECT_EQ(run.exitCode, 1) << executable.toStdString();
-        if (alert.endsWith(u'\n')) {
-            EXPECT_EQ(run.err, alert);
-        } else {
-            EXPECT_TRUE(run.err.startsWith(alert) && run.err.trimmed().size() > alert.size())
-                << "with the reason: " << run.err.toStdString();
-        }
+        EXPECT_TRUE(run.err == alert || (run.err.startsWith(alert) && run.err.size() > alert.size() + 1))
+            << run.err.toStdString() << " (with the reason when it cannot start)";
     }
-    // Whatever the launchers sent has reached us once our own round trip returns.
-    EXPECT_FALSE(nameOwned());
-    QCoreApplication::processEvents();
-    EXPECT_THAT(heard.names, IsEmpty());
 }
 
 // The first run starts the stand-in, the second finds it running; each asks
-// for the settings 0.8 s after its start.
-TEST_F(LauncherCommandTest, StartsTellwireOnlyWhenNotRunningAndAsksForSettings)
+// for the settings once, 0.8 s after it starts, when Tellwire listens.
+TEST(LauncherCommandTest, StartsTellwireOnlyWhenNotRunningAndAsksForSettings)
 {
+    Session session;
     for (int i = 1; i <= 2; ++i) {
-        const ToolRun run = runLauncher(STAND_IN_EXECUTABLE);
-        EXPECT_EQ(run.exitCode, 0);
-        EXPECT_EQ(run.err, "");
-        EXPECT_TRUE(QTest::qWaitFor([&] { return heard.names.size() == i; }, 5000));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return nameOwned(); }, 5000)) << "the started Tellwire keeps running";
+        const auto run = session.launch(STAND_IN_EXECUTABLE);
+        EXPECT_EQ(std::pair(run.exitCode, run.err), std::pair(0, QString()));
+        EXPECT_TRUE(tellwire::testing::waitUntil([&] { return session.showSettingsAtMs.size() == i; }));
+        EXPECT_TRUE(session.running());
     }
-    EXPECT_THAT(heard.names, ElementsAre("cc.orrisfeld.tellwire.show-settings", "cc.orrisfeld.tellwire.show-settings"));
-    EXPECT_GE(heard.firstAtMs, 800);
-    QFile record(scratch.filePath("record"));
-    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
-    EXPECT_EQ(record.readAll(), "started\n") << "one Tellwire";
+    EXPECT_GE(std::min(session.showSettingsAtMs.value(0), session.showSettingsAtMs.value(1)), 800);
+    QFile record(session.scratch.filePath("record"));
+    EXPECT_TRUE(record.open(QIODevice::ReadOnly) && record.readAll() == "started\n") << "one Tellwire";
 }
-
-} // namespace
 
 #include "LauncherCommandTest.moc"

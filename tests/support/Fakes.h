@@ -4,8 +4,8 @@
 
 #include "input/CandidateWindow.h"
 #include "input/TextClient.h"
-#include "relay/Clipboard.h"
-#include "ui/AppShell.h"
+#include "model/Clipboard.h"
+#include "model/AppShell.h"
 
 #include <QString>
 

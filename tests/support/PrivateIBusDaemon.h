@@ -21,10 +21,7 @@ public:
     // config component among the components.
     explicit PrivateIBusDaemon(const QStringList& components = {}, const QProcessEnvironment& extra = {},
                                const QString& config = QStringLiteral("disable"));
-    ~PrivateIBusDaemon();
-
-    PrivateIBusDaemon(const PrivateIBusDaemon&) = delete;
-    PrivateIBusDaemon& operator=(const PrivateIBusDaemon&) = delete;
+    ~PrivateIBusDaemon() { stop(); }
 
     // Starts the daemon and waits until it lists its engines; false, with the
     // reason in error(), if it does not within 20 s.
@@ -34,22 +31,19 @@ public:
 
     // The daemon's current address (a restart gives it a new one).
     QString address() const;
-    bool lists(const QString& engine) const;
+    // Whether `ibus list-engine` answers, and names engine when one is given.
+    bool lists(const QString& engine = {}) const;
     // What `gsettings arguments...` prints, trimmed.
-    QString gsettings(const QStringList& arguments) const;
+    static QString gsettings(const QStringList& arguments);
 
     QString componentFolder() const { return root_.filePath(QStringLiteral("component")); }
-    // A path inside the daemon's private folder.
-    QString scratch(const QString& name) const { return root_.filePath(name); }
 
     // The component file Tellwire's build writes for the build tree.
-    static QString tellwireComponent();
+    static QString tellwireComponent() { return QStringLiteral(TELLWIRE_COMPONENT_FILE); }
     // Writes a component file offering the Tellwire engine; its exec only has to exist.
-    static void writeComponent(const QString& path, const QString& exec = QStringLiteral("/bin/true"));
+    static void writeComponent(const QString& path);
 
 private:
-    bool listsEngines() const;
-
     QTemporaryDir root_;
     QProcessEnvironment environment_;
     QString config_;

@@ -1,8 +1,8 @@
 // tellwire-pinyin [--dict PATH]: answers pinyin queries from standard input,
 // one per line, with the candidates joined by TAB (an empty line when none).
 
-#include "input/Pinyin.h"
-#include "input/Resources.h"
+#include "pinyin/Pinyin.h"
+#include "pinyin/Resources.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,0 +1,39 @@
+#include "relayclient/RelayClient.h"
+
+#include "model/DesktopState.h"
+#include "relayclient/EventPoller.h"
+
+namespace tellwire {
+
+RelayClient::RelayClient(DesktopState& state, QObject* parent)
+    : QObject(parent)
+    , state_(state)
+    , router_(state)
+    , signIn_(*this)
+{
+}
+
+// The poller is a child: it goes with this object.
+RelayClient::~RelayClient() = default;
+
+API RelayClient::api() const
+{
+    return API(state_.base(), state_.token(), requestTimeout_);
+}
+
+void RelayClient::connect()
+{
+    if (!state_.hasToken())
+        return;
+    if (poller_)
+        poller_->cancel();
+    poller_ = new EventPoller(*this);
+    poller_->start();
+}
+
+bool RelayClient::isPolling() const
+{
+    return poller_ && !poller_->isCancelled();
+}
+
+} // namespace tellwire

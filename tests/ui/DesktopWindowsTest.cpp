@@ -1,0 +1,275 @@
+// The panel and the settings window as users see them: Tellwire launched with
+// nobody signed in, on in-memory services, drawn offscreen in a private session bus.
+
+#include "input/VoiceInputController.h"
+#include "model/Defaults.h"
+#include "model/DesktopState.h"
+#include "model/SecretStore.h"
+#include "relayclient/RelayClient.h"
+#include "support/Fakes.h"
+#include "support/Messages.h"
+#include "support/TestServer.h"
+#include "support/Wait.h"
+#include "ui/AppDelegate.h"
+#include "ui/AppearanceSettings.h"
+#include "ui/DesktopPanel.h"
+#include "ui/DesktopSettings.h"
+#include "ui/GlyphIcon.h"
+#include "ui/QtClipboard.h"
+#include "ui/Swatch.h"
+
+#include <gtest/gtest.h>
+
+#include <QtDBus>
+#include <QtTest>
+#include <QtWidgets>
+
+namespace tellwire {
+namespace {
+
+namespace msg = testing::msg;
+
+Transcript said(const QString& id, const std::optional<QString>& text) { return {id, text, true, 0, 0, {}, {}}; }
+
+// The texts of a window's visible labels and buttons, in reading order.
+QStringList texts(const QWidget* window)
+{
+    std::vector<std::tuple<int, int, QString>> shown; // middle height, left, text
+    for (const QWidget* item : window->findChildren<QWidget*>()) {
+        const auto* label = qobject_cast<const QLabel*>(item);
+        const auto* button = qobject_cast<const QAbstractButton*>(item);
+        const QPoint middle = item->mapTo(window, QPoint(0, item->height() / 2));
+        if ((label || button) && item->isVisibleTo(window))
+            shown.emplace_back(middle.y(), middle.x(), label ? label->text() : button->text());
+    }
+    std::sort(shown.begin(), shown.end());
+    QStringList result;
+    for (const auto& [y, x, text] : shown)
+        result += text.isEmpty() ? QStringList() : QStringList{text};
+    return result;
+}
+
+class DesktopWindowsTest : public ::testing::Test {
+protected:
+    testing::TestServer server; // outlives the client
+    MemorySecretStore secrets;
+    MemoryDefaults defaults;
+    QtClipboard clipboard;
+    DesktopState state{secrets, defaults, &clipboard};
+    RelayClient relay{state};
+    AppDelegate app{state, relay};
+    DesktopPanel* panel = (app.launch(), app.panel()); // launched before anything looks
+    DesktopSettings* settings = app.settings(); // without a sign-in, launching opens it
+    AppearanceSettings* appearance = settings->appearanceSettings();
+
+    void choose(int entry) { app.menu()->actions().at(entry)->trigger(); }
+};
+
+TEST_F(DesktopWindowsTest, WindowsShowTheirTextsInReadingOrderAndThePanelCopiesThemWithoutTakingTheKeyboard)
+{
+    QStringList menu, schemes;
+    for (const QAction* action : app.menu()->actions())
+        menu.append(action->text());
+    for (int i = 0; i < appearance->schemePicker()->count(); ++i)
+        schemes.append(appearance->schemePicker()->itemText(i));
+    EXPECT_EQ(menu, (QStringList{"显示语音记录", "设置与连接", "中英文切换 ⇧空格"}));
+    EXPECT_EQ(schemes, (QStringList{"跟随系统", "浅色", "深色"}));
+    EXPECT_EQ(panel->windowTitle() + settings->windowTitle(), "语音记录" "语音输入设置");
+    EXPECT_EQ(texts(panel), (QStringList{msg::kNotConnected, "中", "点击输入框后，文字将在光标处输入", "复制文字", "暂停接收"}));
+    EXPECT_EQ(texts(settings),
+              (QStringList{"手机号注册 / 登录", "中国大陆手机号", "6 位验证码", "获取验证码", "登录并绑定此电脑",
+                           "首次验证会自动注册；以后登录同一手机号可恢复这台电脑的连接。", "连接手机", "线上服务",
+                           "relay.orrisfeld.cc", "手机和电脑使用同一手机号登录后自动连接，无需配对码。",
+                           msg::kNotConnected, "主题皮肤", "显示模式", "自定义颜色 #RRGGBB", "恢复默认", "输入法",
+                           "在系统设置 → 键盘 → 输入法中添加「语音输入」。Shift + 空格切换中英文。",
+                           "打开键盘与输入法设置", "清空本机转写记录"}));
+    // Keys go to the application with the text cursor: never to the panel, nor
+    // through our own input method into our own fields.
+    EXPECT_TRUE(panel->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    for (QLineEdit* field : {settings->phoneField(), settings->codeField(), appearance->accentField()})
+        EXPECT_FALSE(field->testAttribute(Qt::WA_InputMethodEnabled));
+    state.setStatus(msg::kReceiving);
+    choose(2); // the language switch
+    EXPECT_EQ(texts(panel).mid(0, 2), (QStringList{msg::kReceiving, "EN"}));
+
+    state.addToHistory(said("a", QStringLiteral("今天天气很好")));
+    state.addToHistory(said("b", std::nullopt)); // no text, no line
+    state.addToHistory(said("c", QStringLiteral("好的")));
+    EXPECT_EQ(panel->transcript()->toPlainText(), "今天天气很好\n好的") << "oldest first";
+    QTest::mouseClick(panel->copyButton(), Qt::LeftButton);
+    EXPECT_EQ(QApplication::clipboard()->text(), "今天天气很好\n好的");
+    QTest::mouseClick(settings->clearHistoryButton(), Qt::LeftButton);
+    EXPECT_EQ(panel->transcript()->toPlainText(), QString());
+}
+
+// Pausing reaches the focused field through the model and the router.
+TEST_F(DesktopWindowsTest, PanelShowsItselfOnlyWithNoFieldFocusedAndPausingClearsItsInterimText)
+{
+    testing::RecordingClient client;
+    VoiceInputController field(state, relay.router(), state.shell());
+    field.setClient(&client);
+    field.activateServer();
+    app.showPanelIfIdle();
+    EXPECT_FALSE(panel->isVisible());
+    choose(0); // 显示语音记录, whatever has focus
+    EXPECT_TRUE(panel->isVisible());
+    field.voice(QStringLiteral("你好"), false, QStringLiteral("u1"));
+    ASSERT_EQ(client.markedText, "你好");
+    QTest::mouseClick(panel->pauseButton(), Qt::LeftButton);
+    EXPECT_EQ(client.markedText, QString());
+    EXPECT_EQ(panel->pauseButton()->text(), "恢复接收");
+    QTest::mouseClick(panel->pauseButton(), Qt::LeftButton);
+    EXPECT_EQ(panel->pauseButton()->text(), "暂停接收");
+}
+
+// Six user-perceived characters as typed enable the button; the relay gets
+// phone and code without surrounding blanks; refusals show in red, last.
+TEST_F(DesktopWindowsTest, SignInSendsPhoneAndCodeWithoutSurroundingBlanks)
+{
+    state.setBase(server.base());
+    server.on("/v1/auth/phone/request", testing::TestServer::reply(200, "{}"));
+    server.on("/v1/auth/phone/verify", testing::TestServer::reply(200, R"({"token":"desk-token-1"})"));
+    for (const auto& [code, enabled] :
+         {std::pair{"", false}, {"12345", false}, {"1234567", false}, {"12345e\u0301", true}, {"12345 ", true}}) {
+        settings->codeField()->setText(code);
+        EXPECT_EQ(settings->loginButton()->isEnabled(), enabled) << code;
+    }
+    QTest::mouseClick(settings->loginButton(), Qt::LeftButton); // five digits once trimmed
+    EXPECT_EQ(texts(settings).last(), msg::kBadCode);
+    const QColor ink = settings->errorLabel()->palette().color(QPalette::WindowText);
+    EXPECT_TRUE(ink.red() > 180 && ink.green() < 100 && ink.blue() < 100) << "red";
+    state.setError(QString());
+    EXPECT_FALSE(settings->errorLabel()->isVisible());
+
+    settings->phoneField()->setText(QStringLiteral(" \u3000\t+8613800138000\u3000"));
+    QTest::mouseClick(settings->requestCodeButton(), Qt::LeftButton);
+    EXPECT_TRUE(testing::waitUntil([&] { return settings->statusLabel()->text() == msg::kCodeRequested; }));
+    settings->phoneField()->setText(QStringLiteral("\t13800138000 "));
+    settings->codeField()->setText(QStringLiteral("654321"));
+    QTest::mouseClick(settings->loginButton(), Qt::LeftButton);
+    // Signed in, the client goes on to poll: more requests may follow at once.
+    ASSERT_TRUE(testing::waitUntil([&] { return server.requestCount() >= 2; }));
+    QStringList sent; // path, phone, code
+    for (const auto& request : server.requests()) {
+        const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
+        sent.append(QString::fromStdString(request.target) + ' ' + body["phone"].toString() + ' '
+                    + body["code"].toString());
+    }
+    EXPECT_EQ(sent.mid(0, 2),
+              (QStringList{"/v1/auth/phone/request +8613800138000 ", "/v1/auth/phone/verify 13800138000 654321"}));
+}
+
+// A stand-in on a PATH of its own records how it was started, under each name.
+TEST_F(DesktopWindowsTest, KeyboardButtonOpensGnomeSettingsOrElseIbusSetup)
+{
+    QTemporaryDir bin;
+    QFileSystemWatcher watcher({bin.path()}); // wakes the wait when the record appears
+    QFile record(bin.filePath("started")), standIn(bin.filePath("stand-in"));
+    ASSERT_TRUE(standIn.open(QIODevice::WriteOnly));
+    standIn.write(QString("#!/bin/sh\necho \"$0 $*\" > '%1.tmp' && /bin/mv '%1.tmp' '%1'\n")
+                      .arg(record.fileName()).toUtf8());
+    standIn.close();
+    standIn.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8());
+    for (const QString started : {"ibus-setup", "gnome-control-center keyboard"}) {
+        ASSERT_TRUE(standIn.link(bin.filePath(started.section(' ', 0, 0))));
+        QTest::mouseClick(settings->keyboardSettingsButton(), Qt::LeftButton);
+        EXPECT_TRUE(testing::waitUntil([&] { return record.exists(); }));
+        EXPECT_TRUE(record.open(QIODevice::ReadOnly));
+        EXPECT_EQ(record.readAll().trimmed(), bin.filePath(started));
+        record.remove();
+    }
+    qputenv("PATH", path);
+}
+
+// From nothing stored and back; the schemes are drawn in the screenshots.
+TEST_F(DesktopWindowsTest, AccentFollowsWhatIsTypedClickedOrStored)
+{
+    // The field, the stored text, the status dot's colour, the swatches marked.
+    const auto shown = [&] {
+        QStringList marked;
+        for (const Swatch* swatch : appearance->swatches())
+            marked += swatch->isMarked() ? QStringList{swatch->hex()} : QStringList();
+        return QStringList{appearance->accentField()->text(), defaults.string("accent"),
+                           panel->statusDot()->grab().toImage().pixelColor(3, 3).name(), marked.join(',')};
+    };
+    EXPECT_EQ(shown(), (QStringList{"#0c9488", "", "#0c9488", "#0c9488"}));
+    const std::pair<QString, QStringList> typed[] = {
+        {"#7C3AED", {"#7C3AED", "#7C3AED", "#7c3aed", ""}}, // the comparison is case-sensitive
+        {"", {"", "", "#0c9488", ""}},                    // emptied is not unset: teal, but no swatch
+        {"#2563eb", {"#2563eb", "#2563eb", "#2563eb", "#2563eb"}},
+        {"#1234567890", {"#123456", "#123456", "#123456", ""}},
+        {"#fff", {"#fff", "#fff", "#000fff", ""}},        // short forms are numbers, not abbreviations
+        {"#12345g", {"#12345g", "#12345g", "#0c9488", ""}}, // unreadable: teal
+    };
+    for (const auto& [keys, expected] : typed) {
+        appearance->accentField()->selectAll();
+        QTest::keyClick(appearance->accentField(), Qt::Key_Backspace);
+        QTest::keyClicks(appearance->accentField(), keys);
+        EXPECT_EQ(shown(), expected) << keys.toStdString();
+    }
+    QTest::mouseClick(appearance->swatches().at(2), Qt::LeftButton);
+    EXPECT_EQ(shown(), QStringList(4, "#7c3aed"));
+    defaults.setString("accent", "#dc4b6c00ff");
+    EXPECT_EQ(shown(), QStringList(4, "#dc4b6c")) << "cut where stored too";
+    emit appearance->schemePicker()->activated(2); // 深色
+    EXPECT_EQ(defaults.string("appearance"), "dark");
+    defaults.setString("appearance", "light");
+    EXPECT_EQ(appearance->schemePicker()->currentText(), "浅色");
+    QTest::mouseClick(appearance->restoreButton(), Qt::LeftButton);
+    EXPECT_EQ(shown(), QStringList(4, "#0c9488"));
+    EXPECT_EQ(defaults.string("appearance") + appearance->schemePicker()->currentText(), "system跟随系统");
+}
+
+// Through the menu or a broadcast from another process: always the same window,
+// with what was typed.
+TEST_F(DesktopWindowsTest, SettingsWindowIsMadeOnceAndComesBackWithWhatWasTyped)
+{
+    settings->showMinimized();
+    choose(1);
+    ASSERT_EQ(app.settings(), settings);
+    EXPECT_FALSE(settings->isMinimized());
+    EXPECT_TRUE(testing::waitUntil([&] { return QApplication::activeWindow() == settings; })) << "it has the keyboard";
+    QTest::keyClicks(settings->phoneField(), QStringLiteral("13800138000"));
+    for (int round = 0; round < 2; ++round) {
+        settings->close();
+        QProcess send; // to this process only: tests side by side share the session bus
+        send.start("dbus-send", {"--session", "--type=signal", "--dest=" + QDBusConnection::sessionBus().baseService(),
+                                 "/cc/orrisfeld/tellwire", "cc.orrisfeld.tellwire.Notifications.Posted",
+                                 "string:cc.orrisfeld.tellwire.show-settings"});
+        ASSERT_TRUE(send.waitForFinished(10000) && send.exitCode() == 0) << "run inside tools/with-test-session";
+        EXPECT_TRUE(testing::waitUntil([&] { return app.settings()->isVisible(); }));
+        ASSERT_EQ(app.settings(), settings);
+    }
+    const QWidgetList all = QApplication::topLevelWidgets();
+    EXPECT_EQ(std::count_if(all.begin(), all.end(), [](QWidget* w) { return w->windowTitle() == "语音输入设置"; }), 1);
+    EXPECT_EQ(settings->phoneField()->text(), "13800138000");
+}
+
+// Written to build/screenshots for people to look at, with real Chinese text.
+TEST_F(DesktopWindowsTest, ScreenshotsShowBothWindowsInTheSchemeChosen)
+{
+    state.setStatus(msg::kReceiving);
+    for (const char* text : {"明天上午十点在三楼会议室开项目周会。", "请把上周的测试报告和发布计划一起发给我。",
+                             "好的，收到，我会在下班前整理完。"})
+        state.addToHistory(said(text, QString::fromUtf8(text)));
+    settings->phoneField()->setText(QStringLiteral("13800138000"));
+    state.setError(msg::kWrongCode);
+    const QString folder = QStringLiteral(TELLWIRE_SCREENSHOT_DIR "/");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    EXPECT_TRUE(glyphIcon("语", QColor(0x0c9488)).pixmap(64, 64).save(folder + "tray-icon.png"));
+    QWidget* form = settings->findChild<QScrollArea*>()->widget(); // all of it, unscrolled
+    for (const QString scheme : {"light", "dark"}) {
+        defaults.setString("appearance", scheme);
+        for (const auto& [window, name] : {std::pair<QWidget*, const char*>{panel, "panel-"}, {form, "settings-"}}) {
+            const QImage shot = window->grab().toImage();
+            const QColor average = shot.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixelColor(0, 0);
+            EXPECT_TRUE(scheme == "dark" ? average.lightnessF() < 0.35 : average.lightnessF() > 0.75) << name;
+            EXPECT_TRUE(shot.save(folder + name + scheme + ".png"));
+        }
+    }
+}
+
+} // namespace
+} // namespace tellwire

@@ -21,7 +21,7 @@ class Pinyin {
 public:
     static constexpr qsizetype kMostCandidates = 9;
     // Longest piece, in characters, tried when assembling a sentence.
-    static constexpr qsizetype kLongestPiece = 11;
+    static constexpr qsizetype kLongestPiece = 12;
     static constexpr char kResourceName[] = "pinyin_simp.dict.yaml";
 
     // Why a dictionary is not usable (or that it is).

@@ -1,16 +1,15 @@
+// On a display the alert is a box, read and dismissed here (every window is closed, so a wrong kind fails instead
+// of waiting forever); offscreen it is one line on standard error (InstalledTellwireTest).
 #include "Alert.h"
-
 #include "support/Messages.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
-
 #include <gtest/gtest.h>
 
-// The launcher's command tests run it without a display, where it must not wait
-// for a window nobody sees; here a shown box is read and dismissed (whatever
-// window shows is closed, so a wrong kind fails instead of waiting forever).
+namespace msg = tellwire::testing::msg;
+
 TEST(AlertTest, MessageBoxShowsTitleAndDetailAndReturnsWhenDismissed)
 {
     QString text, detail;
@@ -21,7 +20,6 @@ TEST(AlertTest, MessageBoxShowsTitleAndDetailAndReturnsWhenDismissed)
         }
         QApplication::closeAllWindows();
     });
-    tellwire::showAlert(tellwire::testing::msg::kNotInstalled, tellwire::testing::msg::kReinstall, true);
-    EXPECT_EQ(text, tellwire::testing::msg::kNotInstalled);
-    EXPECT_EQ(detail, tellwire::testing::msg::kReinstall);
+    tellwire::showAlert(msg::kNotInstalled, msg::kReinstall, true);
+    EXPECT_EQ(std::pair(text, detail), std::pair(QString(msg::kNotInstalled), QString(msg::kReinstall)));
 }

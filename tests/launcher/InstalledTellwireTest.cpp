@@ -1,128 +1,212 @@
-// The installed system: `cmake --install` into a temporary prefix, its layout,
-// and its TellwireRegister against a real ibus-daemon and gsettings in the
-// test's private session (the line for each outcome: RegistrationTest).
+// The installed system (one `cmake --install` into a temporary prefix): its layout, TellwireRegister against a
+// private ibus-daemon and gsettings, TellwireDesktop on a private session bus with a stand-in or the real Tellwire.
 #include "support/Messages.h"
 #include "support/PrivateIBusDaemon.h"
 #include "support/PrivateSessionBus.h"
 #include "support/ToolRun.h"
+#include "support/Wait.h"
 
-#include <QDBusConnectionInterface>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTest>
 #include <gtest/gtest.h>
-#include <ibus.h>
 
+#include <cerrno>
 #include <unistd.h>
 
+using namespace std::chrono_literals;
 using tellwire::testing::runTool;
+using tellwire::testing::waitUntil;
+namespace msg = tellwire::testing::msg;
 
-TEST(InstalledTellwireTest, InstallLaysOutTellwireAndRegisteringRestartsTheDaemonOnlyWhenNeededAndEnablesItOnce)
+namespace {
+
+const QString kEngine = "cc.orrisfeld.tellwire.inputmethod"; // also Tellwire's name on the session bus
+
+// Where the fixture installs the build, once per test process.
+QString installed(const QString& file = {})
 {
-    tellwire::testing::PrivateIBusDaemon daemon; // first: it points this process's XDG folders at its own
-    QTemporaryDir prefix;
-    const auto install = runTool(CMAKE_COMMAND, {"--install", TELLWIRE_BUILD_DIR, "--prefix", prefix.path()});
-    ASSERT_EQ(install.exitCode, 0) << install.err.toStdString();
+    static QTemporaryDir prefix;
+    return file.isEmpty() ? prefix.path() : prefix.filePath(file);
+}
+
+// A session bus for the launcher, noting when (on `clock`) each Posted signal is heard, as Tellwire would.
+class Session : public QObject {
+    Q_OBJECT
+public:
+    Session()
+    {
+        bus.connection().connect({}, "/cc/orrisfeld/tellwire", "cc.orrisfeld.tellwire.Notifications", "Posted", this,
+                                 SLOT(hear(QString)));
+    }
+    ~Session() override { bus.stopOwnerOf(kEngine); }
+    // The installed launcher, pointed at `executable`, offscreen unless given a display.
+    tellwire::testing::ToolRun launch(const QString& executable, const QString& display = {})
+    {
+        auto environment = bus.environment();
+        environment.insert("TELLWIRE_EXECUTABLE", executable);
+        environment.insert("STAND_IN_RECORD", scratch.filePath("record"));
+        if (!display.isEmpty()) {
+            environment.insert("DISPLAY", display);
+            environment.insert("QT_QPA_PLATFORM", "xcb");
+        }
+        return runTool(installed("bin/TellwireDesktop"), {}, environment);
+    }
+
+    QTemporaryDir scratch;
+    tellwire::testing::PrivateSessionBus bus;
+    QElapsedTimer clock;
+    QList<qint64> showSettingsAtMs;
+private Q_SLOTS:
+    void hear(const QString& name) { showSettingsAtMs.append(name.endsWith(".show-settings") ? clock.elapsed() : -1); }
+};
+
+} // namespace
+
+// One install per test process, and a private ibus-daemon (pointing our XDG folders at its own) for every case.
+class InstalledTellwireTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        daemon = new tellwire::testing::PrivateIBusDaemon;
+        install = runTool(CMAKE_COMMAND, {"--install", TELLWIRE_BUILD_DIR, "--prefix", installed()});
+        QFile::setPermissions(installed(), QFile::permissions(installed()) | QFile::ExeOther); // for nobody
+    }
+    static void TearDownTestSuite() { delete daemon; }
+    void SetUp() override { ASSERT_EQ(install.exitCode, 0) << install.err.toStdString(); }
+    inline static tellwire::testing::PrivateIBusDaemon* daemon = nullptr;
+    inline static tellwire::testing::ToolRun install;
+};
+
+TEST_F(InstalledTellwireTest, InstallLaysOutTheProgramsTheComponentTheDictionaryAndTheMenuEntry)
+{
     for (const char* program : {"bin/TellwireRegister", "bin/TellwireDesktop", "bin/tellwire-relay",
                                 "bin/tellwire-phone", "bin/tellwire-pinyin", "libexec/Tellwire"})
-        EXPECT_TRUE(QFileInfo(prefix.filePath(program)).isFile() && QFileInfo(prefix.filePath(program)).isExecutable())
-            << program;
-    const QString engine = "cc.orrisfeld.tellwire.inputmethod";
-    const QString component = prefix.filePath("share/ibus/component/tellwire.xml");
-    IBusComponent* parsed = ibus_component_new_from_file(component.toUtf8());
-    ASSERT_NE(parsed, nullptr);
-    EXPECT_EQ(QString(ibus_component_get_exec(parsed)), prefix.filePath("libexec/Tellwire") + " --ibus");
-    GList* engines = ibus_component_get_engines(parsed);
-    EXPECT_EQ(engines ? QString(ibus_engine_desc_get_name(IBUS_ENGINE_DESC(engines->data))) : "", engine);
-    g_object_unref(parsed);
-    EXPECT_GT(QFileInfo(prefix.filePath("share/tellwire/pinyin_simp.dict.yaml")).size(), 0);
-    EXPECT_TRUE(QFileInfo::exists(prefix.filePath("share/icons/hicolor/scalable/apps/tellwire.svg")));
-    const QString entry = prefix.filePath("share/applications/tellwire-desktop.desktop");
+        EXPECT_TRUE(QFileInfo(installed(program)).isFile() && QFileInfo(installed(program)).isExecutable()) << program;
+    QFile component(installed("share/ibus/component/tellwire.xml")); // its engine: the daemon lists it (below)
+    const QByteArray exec = "<exec>" + installed("libexec/Tellwire").toUtf8() + " --ibus</exec>";
+    EXPECT_TRUE(component.open(QIODevice::ReadOnly) && component.readAll().contains(exec)) << exec.toStdString();
+    EXPECT_GT(QFileInfo(installed("share/tellwire/pinyin_simp.dict.yaml")).size(), 0);
+    EXPECT_TRUE(QFileInfo::exists(installed("share/icons/hicolor/scalable/apps/tellwire.svg")));
+    const QString entry = installed("share/applications/tellwire-desktop.desktop");
     QSettings menu(entry, QSettings::IniFormat);
     EXPECT_EQ(menu.value("Desktop Entry/Exec").toString() + " " + menu.value("Desktop Entry/Icon").toString(),
               "TellwireDesktop tellwire");
     EXPECT_EQ(runTool("desktop-file-validate", {entry}).exitCode, 0);
+}
 
+// Each failure: one line on standard error and its exit code (an ordinary user, as whom root runs it, gets the sudo
+// hint). With no daemon yet the engine is never discovered, but the component stays registered for the next session.
+TEST_F(InstalledTellwireTest, RegisteringReportsEachOutcomeRestartsTheDaemonOnlyWhenNeededAndEnablesItOnce)
+{
+    const QString tool = installed("bin/TellwireRegister"), component = installed("share/ibus/component/tellwire.xml");
     const QString ibus = "org.freedesktop.ibus.general", gnome = "org.gnome.desktop.input-sources";
-    daemon.gsettings({"set", ibus, "preload-engines", "['xkb:us::eng']"});
-    daemon.gsettings({"set", gnome, "sources", "[('xkb', 'us')]"});
-    ASSERT_TRUE(daemon.start()) << daemon.error().toStdString();
-    const QString before = daemon.address();
-    const auto registered = runTool(prefix.filePath("bin/TellwireRegister"), {component});
+    daemon->gsettings({"set", ibus, "preload-engines", "['xkb:us::eng']"});
+    daemon->gsettings({"set", gnome, "sources", "[('xkb', 'us')]"});
+    const QStringList asUser =
+        geteuid() == 0 ? QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} : QStringList();
+    const QString system = installed("system"); // the administrator's
+    QDir().mkdir(system);
+    QFile::setPermissions(system, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    QTemporaryDir elsewhere; // neither a component nor a folder the daemon reads
+    auto notRead = QProcessEnvironment::systemEnvironment(), unwritable = notRead, noSchemas = notRead;
+    notRead.insert("IBUS_COMPONENT_PATH", elsewhere.path());
+    unwritable.insert("IBUS_COMPONENT_PATH", system);
+    noSchemas.insert("XDG_DATA_DIRS", elsewhere.path());
+    const std::tuple<QStringList, QProcessEnvironment, int, QString> failures[] = {
+        {{tool}, notRead, 1, msg::kUsage},
+        {{tool, "none.xml"}, notRead, 1, msg::kComponentMissing + QString("none.xml")},
+        {{tool, elsewhere.path()}, notRead, EISDIR, msg::kRegisterFailed + QString::number(EISDIR)},
+        {asUser + QStringList{tool, component}, unwritable, 77, msg::kNeedsRoot},
+        {{tool, component}, notRead, 1, msg::kNotDiscovered},
+    };
+    for (const auto& [command, environment, exitCode, line] : failures) {
+        const auto run = runTool(command.first(), command.mid(1), environment);
+        EXPECT_EQ(std::tuple(run.exitCode, run.out, run.err), std::tuple(exitCode, QString(), line + "\n"));
+    }
+    EXPECT_TRUE(QDir(system).isEmpty());
+    EXPECT_EQ(QFileInfo(elsewhere.filePath("tellwire.xml")).symLinkTarget(), component) << "not undone";
+    EXPECT_EQ(daemon->gsettings({"get", ibus, "preload-engines"}), "['xkb:us::eng']") << "not enabled";
+
+    ASSERT_TRUE(daemon->start()) << daemon->error().toStdString();
+    const QString before = daemon->address();
+    const auto registered = runTool(tool, {component});
     EXPECT_EQ(std::tuple(registered.exitCode, registered.out, registered.err),
-              std::tuple(0, QString(tellwire::testing::msg::kRegistered) + "\n", QString()));
-    EXPECT_EQ(QFileInfo(daemon.componentFolder() + "/tellwire.xml").symLinkTarget(), component);
-    EXPECT_NE(daemon.address(), before) << "restarted to read its folder";
-    EXPECT_TRUE(daemon.lists(engine));
-    const QString preload = "['xkb:us::eng', 'cc.orrisfeld.tellwire.inputmethod']";
-    EXPECT_EQ(daemon.gsettings({"get", ibus, "preload-engines"}), preload);
-    EXPECT_EQ(daemon.gsettings({"get", gnome, "sources"}), "[('xkb', 'us')]") << "not a GNOME session";
+              std::tuple(0, QString(msg::kRegistered) + "\n", QString()));
+    EXPECT_EQ(QFileInfo(daemon->componentFolder() + "/tellwire.xml").symLinkTarget(), component);
+    EXPECT_NE(daemon->address(), before) << "restarted to read its folder";
+    EXPECT_TRUE(daemon->lists(kEngine));
+    const QString preload = "['xkb:us::eng', '" + kEngine + "']";
+    EXPECT_EQ(daemon->gsettings({"get", ibus, "preload-engines"}), preload);
+    EXPECT_EQ(daemon->gsettings({"get", gnome, "sources"}), "[('xkb', 'us')]") << "not a GNOME session";
 
     auto inGnome = QProcessEnvironment::systemEnvironment();
     inGnome.insert("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
-    const QString address = daemon.address();
-    EXPECT_EQ(runTool(prefix.filePath("bin/TellwireRegister"), {component}, inGnome).exitCode, 0);
-    EXPECT_EQ(daemon.address(), address) << "nothing new for the daemon, so no restart";
-    EXPECT_EQ(daemon.gsettings({"get", ibus, "preload-engines"}), preload) << "not twice";
-    EXPECT_EQ(daemon.gsettings({"get", gnome, "sources"}), "[('xkb', 'us'), ('ibus', '" + engine + "')]");
+    const QString address = daemon->address();
+    EXPECT_EQ(runTool(tool, {component}, inGnome).exitCode, 0);
+    EXPECT_EQ(daemon->address(), address) << "nothing new for the daemon, so no restart";
+    EXPECT_EQ(daemon->gsettings({"get", ibus, "preload-engines"}), preload) << "not twice";
+    EXPECT_EQ(daemon->gsettings({"get", gnome, "sources"}), "[('xkb', 'us'), ('ibus', '" + kEngine + "')]");
+    const auto unsaved = runTool(tool, {component}, noSchemas); // no settings to enable it in
+    EXPECT_EQ(std::tuple(unsaved.exitCode, unsaved.err),
+              std::tuple(ENOENT, msg::kEnableFailed + QString::number(ENOENT) + "\n"));
+    daemon->stop();
 }
 
-// An ordinary user registering into the system's folder is told to use sudo once.
-TEST(InstalledTellwireTest, RegisteringWithoutRightsToTheSystemFolderAsksForSudo)
+// Not installed: missing, not a file or not executable; cannot start: the line, then the reason. Tellwire is started
+// only when not running, and each run asks for the settings 0.8 s in, when a starting Tellwire listens.
+TEST_F(InstalledTellwireTest, LauncherReportsAMissingTellwireAndStartsAWorkingOneOnlyWhenNotRunning)
 {
-    QTemporaryDir shared;
-    QFile::setPermissions(shared.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
-                                             | QFile::ExeOther);
-    QDir(shared.path()).mkdir("system");
-    const QString component = shared.filePath("tellwire.xml");
-    tellwire::testing::PrivateIBusDaemon::writeComponent(component);
-    QFile::setPermissions(component, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-    QStringList command = {QString(TELLWIRE_BUILD_DIR) + "/bin/TellwireRegister", component};
-    if (geteuid() == 0)
-        command = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + command;
-    else
-        QFile::setPermissions(shared.filePath("system"), QFile::ReadOwner | QFile::ExeOwner);
-    auto environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("IBUS_COMPONENT_PATH", shared.filePath("system"));
-    const QString program = geteuid() == 0 ? "setpriv" : command.takeFirst();
-    const auto run = runTool(program, command, environment);
-    EXPECT_EQ(run.exitCode, 77);
-    EXPECT_EQ(run.err, QString(tellwire::testing::msg::kNeedsRoot) + "\n");
-    EXPECT_TRUE(QDir(shared.filePath("system")).isEmpty());
+    Session session;
+    QFile broken(session.scratch.filePath("broken"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly) && broken.write("#!/none\n"));
+    broken.close();
+    broken.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const QString notInstalled = QString(msg::kNotInstalled) + "：" + msg::kReinstall + "\n";
+    const std::pair<QString, QString> cases[] = {
+        {session.scratch.filePath("missing"), notInstalled},
+        {session.scratch.path(), notInstalled},
+        {installed("share/ibus/component/tellwire.xml"), notInstalled},
+        {broken.fileName(), QString(msg::kCannotStart) + "："},
+    };
+    for (const auto& [executable, alert] : cases) {
+        const auto run = session.launch(executable);
+        EXPECT_EQ(run.exitCode, 1) << executable.toStdString();
+        EXPECT_TRUE(run.err == alert || (run.err.startsWith(alert) && run.err.size() > alert.size() + 1))
+            << run.err.toStdString();
+    }
+
+    session.clock.start();
+    for (int i = 1; i <= 2; ++i) {
+        const auto run = session.launch(STAND_IN_EXECUTABLE);
+        EXPECT_EQ(std::pair(run.exitCode, run.err), std::pair(0, QString()));
+        EXPECT_TRUE(waitUntil([&] { return session.showSettingsAtMs.size() == i; }));
+    }
+    EXPECT_GE(session.showSettingsAtMs.value(0), 800);
+    QFile record(session.scratch.filePath("record"));
+    EXPECT_TRUE(record.open(QIODevice::ReadOnly) && record.readAll() == "started\n") << "one Tellwire";
 }
 
-// The launcher from the application menu starts the installed Tellwire (no
-// Secret Service: signed out), whose settings window shows on the display.
-TEST(InstalledTellwireTest, LauncherStartsTellwireWhoseSettingsWindowShows)
+// The real Tellwire, signed out (no Secret Service), shows its settings window.
+TEST_F(InstalledTellwireTest, LauncherStartsTellwireWhoseSettingsWindowShows)
 {
-    QTemporaryDir prefix;
-    ASSERT_EQ(runTool(CMAKE_COMMAND, {"--install", TELLWIRE_BUILD_DIR, "--prefix", prefix.path()}).exitCode, 0);
-    const QString name = "cc.orrisfeld.tellwire.inputmethod";
-    tellwire::testing::PrivateSessionBus bus;
-    ASSERT_TRUE(bus.isUp());
-    QProcess xvfb;
-    auto stopAll = qScopeGuard([&] {
-        bus.stopOwnerOf(name);
-        xvfb.terminate();
-        xvfb.waitForFinished(5000);
-    });
-    // -displayfd 1: the server picks a free display and prints its number.
+    QProcess xvfb; // -displayfd 1: the server picks a free display and prints its number
     xvfb.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return xvfb.canReadLine(); }, 15000));
+    const auto endXvfb = qScopeGuard([&] {
+        xvfb.terminate();
+        xvfb.waitForFinished();
+    });
+    ASSERT_TRUE(waitUntil([&] { return xvfb.canReadLine(); }, 15s));
     const QString display = ":" + QString::fromUtf8(xvfb.readLine()).trimmed();
-    auto session = bus.environment();
-    session.insert("DISPLAY", display);
-    session.insert("QT_QPA_PLATFORM", "xcb");
-    session.insert("TELLWIRE_EXECUTABLE", prefix.filePath("libexec/Tellwire"));
-
-    const auto launcher = runTool(prefix.filePath("bin/TellwireDesktop"), {}, session);
+    Session session; // ends Tellwire before the display goes
+    const auto launcher = session.launch(installed("libexec/Tellwire"), display);
     EXPECT_EQ(launcher.exitCode, 0) << launcher.err.toStdString();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return bus.connection().interface()->isServiceRegistered(name).value(); },
-                                20000));
-    EXPECT_TRUE(QTest::qWaitFor(
+    EXPECT_TRUE(waitUntil(
         [&] { return runTool("xwininfo", {"-display", display, "-name", "语音输入设置"}).out.contains("IsViewable"); },
-        20000));
+        20s));
 }
+
+#include "InstalledTellwireTest.moc"

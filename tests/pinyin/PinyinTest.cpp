@@ -1,11 +1,16 @@
 #include "pinyin/DictionaryFile.h"
 #include "pinyin/Pinyin.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 namespace tellwire {
 namespace {
 
+using namespace Qt::StringLiterals;
 using Status = DictionaryFile::Status;
 const QByteArray kHeader = "# Rime dictionary\n---\nname: test\nsort: by_weight\n...\n";
 
@@ -21,8 +26,7 @@ TEST(DictionaryFileTest, RowsComeAfterTheMarkerLineAndUnusableBytesSayWhy)
         // Overlong, a surrogate, beyond U+10FFFF, cut short, never UTF-8.
         {kHeader + "你\tni\t1\n\xC0\xAF\tbad\t1\n", Status::NotUtf8}, {kHeader + "字\t\xED\xA0\x80\n", Status::NotUtf8},
         {kHeader + "字\t\xF4\x90\x80\x80\n", Status::NotUtf8}, {kHeader + "字\t\xE4\xBD\n", Status::NotUtf8},
-        {kHeader + "字\t\xFF\n", Status::NotUtf8},
-    };
+        {kHeader + "字\t\xFF\n", Status::NotUtf8}};
     for (const auto& c : cases) {
         const DictionaryFile file = DictionaryFile::parse(c.bytes);
         const auto text = [&](auto s) { return QString::fromUtf8(file.bytes().sliced(s.offset, s.length)); };
@@ -49,7 +53,7 @@ TEST(DictionaryFileTest, WeightsAreNumbersOrElseZero)
 
 TEST(PinyinTest, QueriesFindTheWordsOfAWholeCodeOrElseOneAssembledSentence)
 {
-    const QByteArray nihao = "你好\tni hao\t5\n", sentence = "泥\tni\t1\n你\tni\t9\n哈\tha\t5\n好\thao\t9\n哦\to\t1\n噢\to\t3\n";
+    const QByteArray nihao = "你好\tni hao\t5\n", parts = "泥\tni\t1\n你\tni\t9\n哈\tha\t5\n好\thao\t9\n哦\to\t1\n噢\to\t3\n";
     const QByteArray longCodes = "长\tabcdefghijkl\t1\n更长\tabcdefghijklm\t1\n尾\tz\t1\n";
     const QByteArray acute = "e\xCC\x81", huge(200'000, 'a'); // é as e and a combining accent: two code points
     QByteArray many; // a hundred codes that outgrow the first index, then forty more words of c0
@@ -63,9 +67,8 @@ TEST(PinyinTest, QueriesFindTheWordsOfAWholeCodeOrElseOneAssembledSentence)
         // Apostrophes only separate syllables for the eye; spaces in a query are letters.
         {nihao, "nihao", "你好"}, {nihao, "'n'i'h'a'o'", "你好"}, {nihao, "ni hao", ""},
         {"西安\txi an\t3\n先\txian\t9\n", "xi'an", "先 西安"},
-        // Not 你好: "o" ends the sentence at the last letter before "hao" is tried.
-        {sentence, "nihao", "你哈噢"}, {sentence, "haoni", "哈噢你"},
-        {sentence, "nihaov", ""}, {sentence, "nh", ""}, {sentence, "", ""}, // nothing where codes cannot cover
+        // Not 你好: "o" ends the sentence at the last letter before "hao" is tried; nothing where codes cannot cover.
+        {parts, "nihao", "你哈噢"}, {parts, "haoni", "哈噢你"}, {parts, "nihaov", ""}, {parts, "nh", ""}, {parts, "", ""},
         {"西\txi\t1\n先\txian\t1\n啊\ta\t1\n", "xianxi", "先西"}, // longer pieces where shorter cannot go on
         // Pieces longer than twelve characters are only exact matches.
         {longCodes, "abcdefghijklm", "更长"}, {longCodes, "abcdefghijklz", "长尾"}, {longCodes, "abcdefghijklmz", ""},
@@ -76,20 +79,40 @@ TEST(PinyinTest, QueriesFindTheWordsOfAWholeCodeOrElseOneAssembledSentence)
         // Huge words, lines, codes and queries.
         {QByteArray("长").repeated(1 << 20) + "\tchang\t1\n", "chang", QByteArray("长").repeated(1 << 20)},
         {QByteArray(1 << 20, '\t') + "\n码\t" + huge + "\t1\n", huge, "码"},
-        {"啊\ta\t1\n", huge, QByteArray("啊").repeated(huge.size())}, {"啊\ta\t1\n", huge + "b", ""},
-    };
+        {"啊\ta\t1\n", huge, QByteArray("啊").repeated(huge.size())}, {"啊\ta\t1\n", huge + "b", ""}};
     for (const auto& c : cases)
         EXPECT_EQ(Pinyin::fromBytes(kHeader + c.rows).candidates(QString::fromUtf8(c.query)),
                   QString::fromUtf8(c.expected).split(u' ', Qt::SkipEmptyParts)) << c.query.left(40).constData();
 }
 
-TEST(PinyinTest, TheInstalledDictionaryLoadsWhole)
+TEST(PinyinTest, TheDictionaryBesideTheProgramLoadsWhole)
 {
-    const Pinyin pinyin{QStringLiteral(TELLWIRE_TEST_DICTIONARY)};
-    ASSERT_EQ(pinyin.status(), Status::Loaded) << "missing " TELLWIRE_TEST_DICTIONARY " (rime-data-pinyin-simp)";
+    const Pinyin& pinyin = Pinyin::shared(); // as the keyboard finds it
+    ASSERT_EQ(pinyin.status(), Status::Loaded) << "is rime-data-pinyin-simp installed?";
     EXPECT_EQ(pinyin.codeCount(), 38999); // 39,032 as written; "xi an" and "xian" are one code
     EXPECT_EQ(pinyin.wordCount(), 65123);
-    EXPECT_EQ(pinyin.candidates(QString(64, u'a')).size(), 1);
+}
+
+TEST(PinyinToolTest, AnswersEachQueryOnItsOwnLineOrSaysWhyNot)
+{
+    QTemporaryDir dir;
+    QFile small(dir.filePath(u"small.dict.yaml"_s));
+    ASSERT_TRUE(small.open(QFile::WriteOnly) && small.write("...\n泥\tni\t1\n你\tni\t9\n好\thao\t5\n") && small.flush());
+    const QString missing = dir.filePath(u"missing"_s), why = u"tellwire-pinyin: dictionary %1 is not usable: %2\n"_s;
+    const struct { QStringList arguments; QByteArray queries; QString printed; } cases[] = { // exit code, then output
+        {{u"--dict"_s, small.fileName()}, "ni\nzzz\n\nni'hao\r\nhao\nnihao", u"0 你\t泥\n\n\n你好\n好\n你好\n"_s},
+        {{}, "nihao\nzhong'guo\n", u"0 你好\n中国\n"_s}, // the program's own dictionary
+        {{u"--dict="_s + missing}, "ni\n", u"1 "_s + why.arg(missing, u"file not found"_s)},
+        {{u"--dict"_s, dir.path()}, "ni\n", u"1 "_s + why.arg(dir.path(), u"file cannot be read"_s)}};
+    for (const auto& c : cases) {
+        QProcess tool;
+        tool.start(QStringLiteral(TELLWIRE_PINYIN_TOOL), c.arguments);
+        tool.write(c.queries);
+        tool.closeWriteChannel();
+        ASSERT_TRUE(tool.waitForFinished(30'000));
+        const QByteArray out = tool.readAllStandardOutput() + tool.readAllStandardError();
+        EXPECT_EQ(QString::number(tool.exitCode()).toStdString() + ' ' + out.toStdString(), c.printed.toStdString());
+    }
 }
 
 } // namespace

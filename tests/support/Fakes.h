@@ -4,7 +4,6 @@
 
 #include "input/CandidateWindow.h"
 #include "input/TextClient.h"
-#include "model/Clipboard.h"
 #include "model/AppShell.h"
 
 #include <QString>
@@ -59,10 +58,9 @@ public:
 
 class RecordingCandidateWindow final : public CandidateWindow {
 public:
-    int updates = 0;
     bool visible = false;
 
-    void update() override { ++updates; }
+    void update() override {}
     void show() override { visible = true; }
     void hide() override { visible = false; }
 };
@@ -76,12 +74,6 @@ public:
     void hidePanel() override { ++panelHides; }
     void showPanelIfIdle() override { ++idleShows; }
     void showSettings() override { ++settingsShows; }
-};
-
-class RecordingClipboard final : public Clipboard {
-public:
-    std::vector<QString> writes;
-    void setText(const QString& text) override { writes.push_back(text); }
 };
 
 } // namespace tellwire::testing

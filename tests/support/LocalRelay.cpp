@@ -2,74 +2,62 @@
 
 #include "support/Wait.h"
 
-#include <QJsonDocument>
-#include <QNetworkReply>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
 
 namespace tellwire::testing {
 
-LocalRelay::LocalRelay(QString executable)
-    : executable_(std::move(executable))
+namespace {
+
+constexpr const char* kPhone = "13800138000";
+constexpr const char* kCode = "123456";
+
+// The relay answers at once; a blocking client keeps this simple.
+nlohmann::json post(const QString& origin, const char* path, const nlohmann::json& body, const QString& token = {})
 {
+    httplib::Client client(origin.toStdString());
+    httplib::Headers headers;
+    if (!token.isEmpty())
+        headers.emplace("Authorization", "Bearer " + token.toStdString());
+    const auto reply = client.Post(path, headers, body.dump(), "application/json");
+    return reply && reply->status == 200 ? nlohmann::json::parse(reply->body, nullptr, false) : nlohmann::json();
 }
+
+} // namespace
 
 LocalRelay::~LocalRelay()
 {
     relay_.terminate();
-    if (!relay_.waitForFinished(5000)) {
+    if (!relay_.waitForFinished(5000))
         relay_.kill();
-        relay_.waitForFinished(5000);
-    }
+    relay_.waitForFinished(5000);
 }
 
 bool LocalRelay::start()
 {
-    relay_.start(executable_, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--code"),
-                               QString::fromLatin1(kCode), QStringLiteral("--hold"), QStringLiteral("2")});
+    relay_.start(executable_, {"--listen", "127.0.0.1:0", "--code", kCode, "--hold", "2"});
     if (!relay_.waitForStarted() || !waitUntil([&] { return relay_.canReadLine(); }))
         return false;
     // The first line names the chosen port.
     const QString line = QString::fromUtf8(relay_.readLine()).trimmed();
-    const qsizetype at = line.indexOf(QStringLiteral("http://"));
-    if (at < 0)
-        return false;
-    origin = line.mid(at);
-    return true;
+    origin = line.mid(line.indexOf(QStringLiteral("http://")));
+    return origin.startsWith(QStringLiteral("http://"));
 }
 
 QString LocalRelay::signIn(const QString& role)
 {
-    if (!post(QStringLiteral("/v1/auth/phone/request"), {{QStringLiteral("phone"), QString::fromLatin1(kPhone)}}))
-        return {};
-    const auto reply = post(QStringLiteral("/v1/auth/phone/verify"),
-                            {{QStringLiteral("phone"), QString::fromLatin1(kPhone)},
-                             {QStringLiteral("code"), QString::fromLatin1(kCode)},
-                             {QStringLiteral("role"), role},
-                             {QStringLiteral("device_id"), QStringLiteral("test-") + role}});
-    return reply ? reply->value(QStringLiteral("token")).toString() : QString();
+    post(origin, "/v1/auth/phone/request", {{"phone", kPhone}});
+    const auto reply = post(origin, "/v1/auth/phone/verify",
+                            {{"phone", kPhone}, {"code", kCode}, {"role", role.toStdString()},
+                             {"device_id", "test-" + role.toStdString()}});
+    return QString::fromStdString(reply.is_object() ? reply.value("token", "") : "");
 }
 
 bool LocalRelay::say(const QString& utterance, const QString& text, bool final)
 {
-    return post(QStringLiteral("/v1/events"),
-                {{QStringLiteral("utterance"), utterance}, {QStringLiteral("text"), text},
-                 {QStringLiteral("final"), final}, {QStringLiteral("session"), QStringLiteral("s-1")}},
-                phoneToken)
-        .has_value();
-}
-
-std::optional<QJsonObject> LocalRelay::post(const QString& path, const QJsonObject& body, const QString& token)
-{
-    QNetworkRequest request(QUrl(origin + path));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    if (!token.isEmpty())
-        request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-    QNetworkReply* reply = network_.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    const bool finished = waitUntil([&] { return reply->isFinished(); });
-    std::optional<QJsonObject> result;
-    if (finished && reply->error() == QNetworkReply::NoError)
-        result = QJsonDocument::fromJson(reply->readAll()).object();
-    reply->deleteLater();
-    return result;
+    const nlohmann::json event = {{"utterance", utterance.toStdString()}, {"text", text.toStdString()},
+                                  {"final", final}, {"session", "s-1"}};
+    return post(origin, "/v1/events", event, phoneToken).is_object();
 }
 
 bool storeDesktopToken(const QString& token)
@@ -77,9 +65,7 @@ bool storeDesktopToken(const QString& token)
     if (token.isEmpty())
         return false;
     QProcess store;
-    store.start(QStringLiteral("secret-tool"),
-                {QStringLiteral("store"), QStringLiteral("--label=Tellwire"), QStringLiteral("service"),
-                 QStringLiteral("Tellwire"), QStringLiteral("account"), QStringLiteral("desktop-token")});
+    store.start("secret-tool", {"store", "--label=Tellwire", "service", "Tellwire", "account", "desktop-token"});
     if (!store.waitForStarted())
         return false;
     store.write(token.toUtf8());

@@ -1,11 +1,7 @@
 #pragma once
 
-#include <QJsonObject>
-#include <QNetworkAccessManager>
 #include <QProcess>
 #include <QString>
-
-#include <optional>
 
 namespace tellwire::testing {
 
@@ -13,10 +9,7 @@ namespace tellwire::testing {
 // as the phone and as the person who signs in.
 class LocalRelay {
 public:
-    static constexpr const char* kPhone = "13800138000";
-    static constexpr const char* kCode = "123456";
-
-    explicit LocalRelay(QString executable);
+    explicit LocalRelay(QString executable) : executable_(std::move(executable)) {}
     ~LocalRelay();
 
     bool start();
@@ -29,11 +22,8 @@ public:
     QString phoneToken;
 
 private:
-    std::optional<QJsonObject> post(const QString& path, const QJsonObject& body, const QString& token = {});
-
     QString executable_;
     QProcess relay_;
-    QNetworkAccessManager network_;
 };
 
 // Keeps the desktop's token where Tellwire looks for it (the Secret Service),

@@ -7,7 +7,6 @@
 #include <httplib.h>
 
 #include <QString>
-#include <QTcpServer>
 
 #include <condition_variable>
 #include <deque>
@@ -25,21 +24,12 @@ struct RecordedRequest {
     std::string body;
     httplib::Headers headers;
 
-    bool hasHeader(const std::string& name) const { return headers.count(name) != 0; }
     std::string header(const std::string& name) const
     {
         const auto it = headers.find(name);
         return it == headers.end() ? std::string() : it->second;
     }
 };
-
-// A loopback port nobody listens on: a relay that is down.
-inline int unusedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
 
 class TestServer {
 public:
@@ -89,25 +79,14 @@ public:
     }
     size_t requestCount() const { return requests().size(); }
 
-    // A handler that keeps the request open until the server stops or a
-    // release() made after the request was recorded, then answers with status and body.
-    Handler hold(int status = 200, std::string body = R"({"events":[],"cursor":0})")
+    // A handler that keeps the request open until the server stops.
+    Handler hold()
     {
-        return [this, status, body](const httplib::Request&, httplib::Response& response) {
+        return [this](const httplib::Request&, httplib::Response& response) {
             std::unique_lock lock(mutex_);
-            const int generation = recordedGeneration_;
-            released_.wait(lock, [&] { return stopping_ || generation_ != generation; });
-            response.status = status;
-            response.set_content(body, "application/json");
+            released_.wait(lock, [&] { return stopping_; });
+            response.status = 503;
         };
-    }
-    void release()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            ++generation_;
-        }
-        released_.notify_all();
     }
 
     static Handler reply(int status, std::string body, std::string type = "application/json")
@@ -129,7 +108,6 @@ private:
             for (const auto& [key, value] : request.params)
                 target += (target.size() == request.path.size() ? '?' : '&') + key + '=' + value;
             requests_.push_back({request.method, target, request.body, request.headers});
-            recordedGeneration_ = generation_;
             auto& queue = scripts_[request.path];
             if (!queue.empty()) {
                 handler = queue.front();
@@ -151,9 +129,6 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable released_;
     bool stopping_ = false;
-    int generation_ = 0;
-    // generation_ when this thread's request was recorded, for hold().
-    static inline thread_local int recordedGeneration_ = 0;
     std::map<std::string, std::deque<Handler>> scripts_;
     std::vector<RecordedRequest> requests_;
 };

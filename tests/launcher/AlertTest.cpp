@@ -12,14 +12,12 @@ namespace msg = tellwire::testing::msg;
 
 TEST(AlertTest, MessageBoxShowsTitleAndDetailAndReturnsWhenDismissed)
 {
-    QString text, detail;
+    std::pair<QString, QString> shown; // title, detail
     QTimer::singleShot(0, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            text = box->text();
-            detail = box->informativeText();
-        }
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            shown = {box->text(), box->informativeText()};
         QApplication::closeAllWindows();
     });
     tellwire::showAlert(msg::kNotInstalled, msg::kReinstall, true);
-    EXPECT_EQ(std::pair(text, detail), std::pair(QString(msg::kNotInstalled), QString(msg::kReinstall)));
+    EXPECT_EQ(shown, std::pair(QString(msg::kNotInstalled), QString(msg::kReinstall)));
 }

@@ -7,7 +7,6 @@
 #include "relayclient/VoiceTarget.h"
 #include "support/Fakes.h"
 #include "support/Messages.h"
-#include "support/Printers.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +22,6 @@ TEST(APIRulesTest, HttpsAnywherePlainHttpOnlyToThisMachine)
         const auto url = API(QString::fromLatin1(base), {}).url(QStringLiteral("/v1/events?after=-1"), &error);
         return url ? url->toString() : QStringLiteral("refused: ") + error.message;
     };
-    // Plain http to 127.0.0.1 is what the component tests use.
     for (const char* origin : {"https://example.com:8443", "https://example.com/api", "http://localhost:8080"})
         EXPECT_EQ(address(origin), QString::fromLatin1(origin) + "/v1/events?after=-1");
     EXPECT_EQ(address("https://relay.example.com///"), "https://relay.example.com/v1/events?after=-1");

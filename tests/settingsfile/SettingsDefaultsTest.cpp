@@ -8,8 +8,7 @@
 namespace tellwire {
 namespace {
 
-// What is written survives a restart, the empty text included (an emptied
-// colour is not a missing one); a value that is not text reads as unset.
+// What is written survives a restart, the empty text too (an emptied colour is not a missing one).
 TEST(SettingsDefaultsTest, ValuesSurviveInTheFileAndEveryWriteIsAnnounced)
 {
     QTemporaryDir folder;
@@ -22,9 +21,8 @@ TEST(SettingsDefaultsTest, ValuesSurviveInTheFileAndEveryWriteIsAnnounced)
         defaults.setString("appearance", "@dark, light");
     }
     EXPECT_EQ(announced, (QStringList{"accent", "appearance"}));
-    QFile edited(file); // by hand: a list and bytes
-    ASSERT_TRUE(edited.open(QIODevice::Append));
-    edited.write("list=a, b\nbytes=@ByteArray(dark)\n");
+    QFile edited(file); // by hand: a list and bytes, not text, read as unset
+    ASSERT_TRUE(edited.open(QIODevice::Append) && edited.write("list=a, b\nbytes=@ByteArray(dark)\n") > 0);
     edited.close();
     const SettingsDefaults reopened(file);
     EXPECT_TRUE(reopened.contains("accent"));

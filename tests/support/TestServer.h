@@ -3,7 +3,6 @@
 // An HTTP server on 127.0.0.1 for the relay client's component tests. It runs
 // on its own threads inside the test process; replies are scripted per path.
 
-#include <glib.h>
 #include <httplib.h>
 
 #include <QString>
@@ -115,8 +114,6 @@ private:
                     queue.pop_front();
             }
         }
-        // A test waiting on requests() sleeps in the main loop: wake it to look.
-        g_main_context_wakeup(nullptr);
         if (handler)
             handler(request, response);
         else

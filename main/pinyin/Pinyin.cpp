@@ -2,6 +2,7 @@
 
 #include "pinyin/Resources.h"
 
+#include <QStringDecoder>
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
@@ -27,6 +28,14 @@ bool isPlainAscii(QStringView text)
 {
     // A CR is left to the general path: CR LF is a single character there.
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80 && c != u'\r'; });
+}
+
+// Words are used exactly as they stand: QString::fromUtf8 would drop a
+// leading U+FEFF from every word.
+QString decoded(QByteArrayView utf8)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(utf8);
 }
 
 } // namespace
@@ -155,7 +164,7 @@ const Pinyin::Code* Pinyin::find(const char* key, std::size_t length) const
 QString Pinyin::word(std::uint32_t index) const
 {
     const Span& span = words_[index];
-    return QString::fromUtf8(buffer_.constData() + span.offset, qsizetype(span.length));
+    return decoded(QByteArrayView(buffer_.constData() + span.offset, qsizetype(span.length)));
 }
 
 QStringList Pinyin::candidates(QStringView query) const
@@ -235,7 +244,7 @@ QStringList Pinyin::sentence(const char* key, const std::vector<std::uint32_t>& 
         const Span& span = words_[(*it)->firstWord];
         text.append(buffer_.constData() + span.offset, qsizetype(span.length));
     }
-    return {QString::fromUtf8(text)};
+    return {decoded(text)};
 }
 
 std::size_t Pinyin::memoryUsage() const

@@ -6,12 +6,18 @@
 #include <QJsonValue>
 #include <QVariant>
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <cmath>
 #include <type_traits>
 
 namespace tellwire {
 
 namespace {
+
+// From 2^53 on, a double may already be rounded: 2^53 + 1 reads as 2^53.
+constexpr double kExactLimit = 9007199254740992.0;
 
 // A JSON integer that fits in 64 bits. Integral doubles are taken only where
 // they are exact; 5.9 or 1e300 are refused.
@@ -23,10 +29,34 @@ std::optional<qint64> integer(const QJsonValue& value)
     if (variant.typeId() == QMetaType::LongLong)
         return variant.toLongLong();
     const double number = value.toDouble();
-    constexpr double kExactLimit = 9007199254740992.0; // 2^53
-    if (std::trunc(number) != number || std::fabs(number) > kExactLimit)
+    if (std::trunc(number) != number || std::fabs(number) >= kExactLimit)
         return std::nullopt;
     return static_cast<qint64>(number);
+}
+
+bool beyondExact(qint64 number)
+{
+    return std::fabs(double(number)) >= kExactLimit;
+}
+
+// Qt keeps every whole number that fits in 64 bits as an integer, also one
+// written 1e18 or 9007199254740993.0 and already rounded, so from 2^53 on only
+// the written form tells. A reply this parser cannot read is refused.
+bool writtenAsIntegers(const QByteArray& bytes)
+{
+    using Json = nlohmann::json;
+    const auto exact = [](const Json& object, const char* key) {
+        if (!object.is_object() || !object.contains(key))
+            return false;
+        const Json& number = object[key];
+        return number.is_number_integer() ||
+               (number.is_number_float() && std::fabs(number.get<double>()) < kExactLimit);
+    };
+    const Json document = Json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    if (!exact(document, "cursor") || !document.contains("events") || !document["events"].is_array())
+        return false;
+    const Json& events = document["events"];
+    return std::all_of(events.begin(), events.end(), [&](const Json& event) { return exact(event, "seq"); });
 }
 
 bool absent(const QJsonValue& value)
@@ -91,14 +121,18 @@ std::optional<EventBatch> EventBatch::decode(const QByteArray& bytes)
 
     EventBatch batch;
     batch.cursor = *cursor;
+    bool checkWrittenForm = beyondExact(*cursor);
     const QJsonArray list = events.toArray();
     batch.events.reserve(list.size());
     for (const QJsonValue& item : list) {
         std::optional<Transcript> event = decodeEvent(item);
         if (!event)
             return std::nullopt;
+        checkWrittenForm = checkWrittenForm || beyondExact(event->seq);
         batch.events.append(std::move(*event));
     }
+    if (checkWrittenForm && !writtenAsIntegers(bytes))
+        return std::nullopt;
     return batch;
 }
 

@@ -79,6 +79,10 @@ TEST(PinyinTest, QueriesFindTheWordsOfAWholeCodeOrElseOneAssembledSentence)
     for (const auto& c : cases)
         EXPECT_EQ(Pinyin::fromBytes(kHeader + c.rows).candidates(QString::fromUtf8(c.query)),
                   QString::fromUtf8(c.expected).split(u' ', Qt::SkipEmptyParts)) << c.query.left(40).constData();
+    // Words stand as written, even one that is only a byte-order mark.
+    const Pinyin marks = Pinyin::fromBytes(kHeader + "\xEF\xBB\xBF\tbai\t2\n\xEF\xBB\xBF\xE7\x99\xBD\tbai\t1\n");
+    EXPECT_EQ(marks.candidates(u"bai"), (QStringList{u"\uFEFF"_s, u"\uFEFF\u767D"_s}));
+    EXPECT_EQ(marks.candidates(u"baibai"), QStringList{u"\uFEFF\uFEFF"_s});
 }
 
 TEST(PinyinToolTest, AnswersEachQueryOnItsOwnLineOrSaysWhyNot)

@@ -60,7 +60,9 @@ TEST(EventBatchTest, AnyFlawRefusesTheWholeBatch)
 {
     for (const char* json : {R"({"events":[],"cursor":3)", R"({"events":{},"cursor":3})", R"({"events":[]})",
                              R"({"events":[],"cursor":"3"})", R"({"events":[],"cursor":3.5})",
-                             R"({"events":[],"cursor":1e300})", R"({"cursor":3,"events":[7]})",
+                             R"({"events":[],"cursor":1e300})", R"({"events":[],"cursor":1e18})",
+                             R"({"events":[],"cursor":9007199254740993.0})", // rounded before it is read
+                             R"({"cursor":3,"events":[{"seq":-9007199254740994.0,"at":1}]})", R"({"cursor":3,"events":[7]})",
                              R"({"cursor":3,"events":[{"seq":1,"at":1},{"at":2}]})", // the second lacks "seq"
                              R"({"cursor":3,"events":[{"seq":1}]})", R"({"cursor":3,"events":[{"seq":5.9,"at":1}]})",
                              R"({"cursor":3,"events":[{"seq":1,"at":1,"final":1}]})",

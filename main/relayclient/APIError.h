@@ -15,6 +15,9 @@ struct APIError {
     Source source = Source::Relay;
 
     const QString& errorDescription() const { return message; }
+    // The relay itself turned the bearer token away; anything else (no
+    // network, a relay that is down) says nothing about the sign-in.
+    bool refusesToken() const { return source == Source::Relay && (status == 401 || status == 403); }
 
     // The sentence for a reply outside 200-299, from its status and body.
     static APIError fromReply(qint64 status, const QByteArray& body);

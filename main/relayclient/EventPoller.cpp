@@ -48,6 +48,8 @@ void EventPoller::received(const std::optional<APIError>& error, const QByteArra
     if (!batch) {
         if (cancelled_)
             return end();
+        if (error && error->refusesToken())
+            return signedOut();
         return failed();
     }
 
@@ -70,6 +72,17 @@ void EventPoller::failed()
     cursor_ = -1; // the relay may have restarted and numbered its events anew
     client_.router().abandonActive();
     pause_.start(client_.retryPause());
+}
+
+void EventPoller::signedOut()
+{
+    // Asking again with a refused token would only fail again, in silence.
+    client_.router().abandonActive();
+    client_.forgetToken();
+    client_.state().setStatus(QStringLiteral("未连接手机"));
+    client_.state().setError(QStringLiteral("登录已失效，请重新登录"));
+    cancelled_ = true;
+    end();
 }
 
 void EventPoller::end()

@@ -14,7 +14,8 @@ class RelayClient;
 struct APIError;
 
 // The polling loop: asks the relay for the events after its cursor, hands
-// each batch to the router, and retries after a pause when a request fails.
+// each batch to the router, and retries after a pause when a request fails;
+// a token the relay refuses ends it.
 // Runs until cancelled; then it deletes itself.
 class EventPoller final : public QObject {
     Q_OBJECT
@@ -31,6 +32,7 @@ private:
     void request();
     void received(const std::optional<APIError>& error, const QByteArray& body);
     void failed();
+    void signedOut();
     void end();
 
     RelayClient& client_;

@@ -1,6 +1,7 @@
 #include "relayclient/RelayClient.h"
 
 #include "model/DesktopState.h"
+#include "model/SecretStore.h"
 #include "relayclient/EventPoller.h"
 
 namespace tellwire {
@@ -29,6 +30,12 @@ void RelayClient::connect()
         poller_->cancel();
     poller_ = new EventPoller(*this);
     poller_->start();
+}
+
+void RelayClient::forgetToken()
+{
+    state_.setToken(QString());
+    state_.secrets().save(DesktopState::kTokenAccount, QString());
 }
 
 bool RelayClient::isPolling() const

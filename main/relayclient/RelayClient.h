@@ -36,6 +36,8 @@ public:
     // nothing without a token.
     void connect();
     bool isPolling() const;
+    // Drops the token from the model and the secret store, after the relay refused it.
+    void forgetToken();
     std::chrono::milliseconds retryPause() const { return retryPause_; }
     void setRetryPause(std::chrono::milliseconds pause) { retryPause_ = pause; }
 

@@ -50,12 +50,12 @@ void SignIn::prepare()
                              // replaced the token checked: its outcome no longer applies.
                              if (state.token() != checked)
                                  return;
-                             if (!error) {
+                             // Offline or a relay that is down keeps the sign-in: the poller retries.
+                             if (!error || !error->refusesToken()) {
                                  client_.connect();
                                  return;
                              }
-                             state.setToken(QString());
-                             state.secrets().save(DesktopState::kTokenAccount, QString());
+                             client_.forgetToken();
                              state.setError(QStringLiteral("登录已失效，请重新验证手机号"));
                              showSettings();
                          });

@@ -72,7 +72,7 @@ TEST_P(PollingFaultTest, RecoversWithoutLosingOrRepeatingOrTypingStaleText)
     TestServer elsewhere;
     const std::map<std::string, TestServer::Handler> faults{
         {"MalformedJson", TestServer::reply(200, R"({"events":[)")},
-        {"Unauthorized", TestServer::reply(401, R"({"error":"unauthorized"})")},
+        {"ServerError", TestServer::reply(500, R"({"error":"internal"})")},
         {"NeverAnswers", server.hold()},
         {"RedirectsElsewhere", [to = elsewhere.base().toStdString()](auto&, auto& r) { r.set_redirect(to + "/v1"); }},
     };
@@ -100,7 +100,7 @@ TEST_P(PollingFaultTest, RecoversWithoutLosingOrRepeatingOrTypingStaleText)
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, PollingFaultTest,
-                         ::testing::Values("MalformedJson", "Unauthorized", "NeverAnswers", "RedirectsElsewhere"),
+                         ::testing::Values("MalformedJson", "ServerError", "NeverAnswers", "RedirectsElsewhere"),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 using SignInTest = RelayClientTest;
@@ -166,18 +166,42 @@ TEST_F(SignInTest, WhatTheRelayAnswersIsShownAndOnlyAUsableTokenIsKeptAndPolledW
 }
 
 // Launching with no token opens the settings in DesktopWindowsTest; with an accepted one, polls in EndToEndTest.
-TEST_F(SignInTest, LaunchWithARefusedTokenForgetsItAndOpensTheSettings)
+TEST_F(SignInTest, OnlyATokenTheRelayRefusesIsForgottenAtLaunch)
 {
     state.setShell(&shell);
-    secrets.save(kToken, QStringLiteral("refused"));
-    state.setToken(QStringLiteral("refused"));
-    server.on("/v1/me", TestServer::reply(401, R"({"error":"unauthorized"})"));
-    relay.signIn().prepare();
-    ASSERT_TRUE(waitUntil([&] { return shell.settingsShows > 0; }));
+    const std::pair<TestServer::Handler, bool> answers[] = { // refused?
+        {TestServer::reply(401, "{}"), true}, {TestServer::reply(403, "{}"), true},
+        {TestServer::reply(503, "{}"), false}, {server.hold(), false}};
+    for (const auto& [answer, refused] : answers)
+        server.on("/v1/me", answer);
+    server.on("/v1/events", server.hold());
+    for (const auto& [answer, refused] : answers) {
+        RelayClient launched{state};
+        launched.setRequestTimeout(300ms);
+        secrets.save(kToken, QStringLiteral("t"));
+        state.setToken(QStringLiteral("t"));
+        state.setError(QString());
+        shell.settingsShows = 0;
+        launched.signIn().prepare();
+        ASSERT_TRUE(waitUntil([&] { return shell.settingsShows > 0 || launched.isPolling(); }));
+        EXPECT_EQ(state.token() + secrets.load(kToken), refused ? "" : "tt");
+        EXPECT_EQ(state.error(), refused ? msg::kSignInExpired : "");
+        EXPECT_EQ(launched.isPolling(), !refused); // offline at launch: polling retries with the kept token
+    }
+}
+
+TEST_F(SignInTest, ATokenRefusedWhilePollingEndsTheSignInInsteadOfRetrying)
+{
+    secrets.save(kToken, QStringLiteral("t"));
+    state.setToken(QStringLiteral("t"));
+    relay.setRetryPause(10ms);
+    server.on("/v1/events", TestServer::reply(401, R"({"error":"unauthorized"})"));
+    relay.connect();
+    ASSERT_TRUE(waitUntil([&] { return !relay.isPolling(); }));
     EXPECT_EQ(state.token() + secrets.load(kToken), "");
-    EXPECT_EQ(state.error(), msg::kSignInExpired);
-    relay.connect(); // without a token: nothing
-    EXPECT_FALSE(relay.isPolling());
+    EXPECT_EQ(state.error(), msg::kTokenRefused);
+    EXPECT_EQ(state.status(), msg::kNotConnected);
+    EXPECT_EQ(server.requestCount(), 1u);
 }
 
 } // namespace

@@ -17,6 +17,7 @@ inline constexpr const char* kSignedIn = "手机号登录成功，此电脑已�
 inline constexpr const char* kBadPhone = "请输入正确的中国大陆手机号";
 inline constexpr const char* kBadCode = "请输入 6 位验证码";
 inline constexpr const char* kSignInExpired = "登录已失效，请重新验证手机号";
+inline constexpr const char* kTokenRefused = "登录已失效，请重新登录";
 inline constexpr const char* kNoToken = "登录响应缺少令牌";
 inline constexpr const char* kTokenNotSaved = "无法保存登录状态到钥匙串";
 inline constexpr const char* kWrongCode = "验证码错误、已过期或登录已失效";

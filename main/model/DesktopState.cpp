@@ -12,6 +12,7 @@ namespace tellwire {
 namespace {
 
 const QString kDeviceIDKey = QStringLiteral("desktop-device-id");
+const QString kOriginKey = QStringLiteral("relay/origin");
 
 DesktopState::Services& providedServices()
 {
@@ -42,12 +43,13 @@ DesktopState& DesktopState::shared()
     return *instance;
 }
 
-QString DesktopState::defaultBase()
+QString DesktopState::startingBase(Defaults& defaults)
 {
-    const QString fromEnvironment = qEnvironmentVariable("TELLWIRE_RELAY_ORIGIN");
-    if (!fromEnvironment.isEmpty())
-        return fromEnvironment;
-    return QStringLiteral("https://relay.orrisfeld.cc");
+    for (const QString& origin : {qEnvironmentVariable("TELLWIRE_RELAY_ORIGIN"), defaults.string(kOriginKey).trimmed()}) {
+        if (!origin.isEmpty())
+            return origin;
+    }
+    return QStringLiteral("http://127.0.0.1:8787");
 }
 
 DesktopState::DesktopState(SecretStore& secrets, Defaults& defaults, Clipboard* clipboard,
@@ -57,7 +59,7 @@ DesktopState::DesktopState(SecretStore& secrets, Defaults& defaults, Clipboard* 
     , defaults_(defaults)
     , clipboard_(clipboard)
     , status_(QStringLiteral("未连接手机"))
-    , base_(defaultBase())
+    , base_(startingBase(defaults))
     , token_(secrets.load(kTokenAccount))
     , deviceID_(loadDeviceID(defaults))
 {

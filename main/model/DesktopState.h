@@ -44,8 +44,10 @@ public:
     // The one instance, created on first use and never released.
     static DesktopState& shared();
 
-    // The relay origin used unless TELLWIRE_RELAY_ORIGIN names another.
-    static QString defaultBase();
+    // The relay origin, read once at start: TELLWIRE_RELAY_ORIGIN (tests and
+    // tools), else "origin" in the [relay] group of the settings, else the
+    // relay on this machine.
+    static QString startingBase(Defaults& defaults);
 
     // A separate instance, for tests and tools; the application uses shared().
     DesktopState(SecretStore& secrets, Defaults& defaults, Clipboard* clipboard,

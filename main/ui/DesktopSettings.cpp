@@ -53,7 +53,7 @@ DesktopSettings::DesktopSettings(DesktopState& state, SignIn& signIn, QWidget* p
     , code_(plainField(this))
     , requestCode_(new QPushButton(QStringLiteral("获取验证码"), this))
     , login_(new QPushButton(QStringLiteral("登录并绑定此电脑"), this))
-    , host_(new QLabel(serviceHost(), this))
+    , host_(new QLabel(this))
     , status_(wrappedLabel(QString(), this))
     , appearanceSettings_(new AppearanceSettings(state.defaults(), this))
     , keyboardSettings_(new QPushButton(QStringLiteral("打开键盘与输入法设置"), this))
@@ -125,19 +125,22 @@ DesktopSettings::DesktopSettings(DesktopState& state, SignIn& signIn, QWidget* p
     connect(login_, &QPushButton::clicked, this, &DesktopSettings::signIn);
     connect(keyboardSettings_, &QPushButton::clicked, this, [] { KeyboardSettings::open(); });
     connect(clearHistory_, &QPushButton::clicked, this, [this] { state_.clearHistory(); });
+    connect(&state_, &DesktopState::baseChanged, this, &DesktopSettings::renderHost);
     connect(&state_, &DesktopState::statusChanged, this, &DesktopSettings::renderStatus);
     connect(&state_, &DesktopState::errorChanged, this, &DesktopSettings::renderError);
     connect(&theme_, &WindowTheme::changed, this, &DesktopSettings::renderAppearance);
 
+    renderHost();
     renderStatus();
     renderError();
     renderLoginEnabled();
     renderAppearance();
 }
 
-QString DesktopSettings::serviceHost()
+void DesktopSettings::renderHost()
 {
-    return QUrl(DesktopState::defaultBase()).host();
+    const QUrl origin(state_.base());
+    host_->setText(origin.port() == -1 ? origin.host() : origin.host() + u':' + QString::number(origin.port()));
 }
 
 void DesktopSettings::renderStatus()

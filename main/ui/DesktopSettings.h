@@ -25,9 +25,6 @@ public:
 
     DesktopSettings(DesktopState& state, SignIn& signIn, QWidget* parent = nullptr);
 
-    // The host of the relay's built-in origin, shown next to "线上服务".
-    static QString serviceHost();
-
     QLineEdit* phoneField() const { return phone_; }
     QLineEdit* codeField() const { return code_; }
     QPushButton* requestCodeButton() const { return requestCode_; }
@@ -41,6 +38,7 @@ public:
 
 private:
     void renderStatus();
+    void renderHost();
     void renderError();
     void renderLoginEnabled();
     void renderAppearance();

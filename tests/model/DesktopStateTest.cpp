@@ -27,5 +27,17 @@ TEST(DesktopStateTest, LoadsTheTokenKeepsADeviceIdentifierOfEightCharactersOrMor
     EXPECT_EQ(state.history().front().id() + " " + state.history().back().id(), "100 1"); // "0" went
 }
 
+TEST(DesktopStateTest, TalksToTheRelayOnThisMachineUnlessTheSettingsOrTheEnvironmentNameAnother)
+{
+    MemoryDefaults defaults;
+    qunsetenv("TELLWIRE_RELAY_ORIGIN");
+    EXPECT_EQ(DesktopState::startingBase(defaults), "http://127.0.0.1:8787");
+    defaults.setString(QStringLiteral("relay/origin"), QStringLiteral(" https://relay.example.cn\n"));
+    EXPECT_EQ(DesktopState::startingBase(defaults), "https://relay.example.cn");
+    qputenv("TELLWIRE_RELAY_ORIGIN", "http://127.0.0.1:9");
+    EXPECT_EQ(DesktopState::startingBase(defaults), "http://127.0.0.1:9");
+    qunsetenv("TELLWIRE_RELAY_ORIGIN");
+}
+
 } // namespace
 } // namespace tellwire

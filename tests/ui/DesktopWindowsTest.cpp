@@ -79,10 +79,11 @@ TEST_F(DesktopWindowsTest, WindowsShowTheirTextsInReadingOrderInTheSchemeChosenW
     EXPECT_EQ(panel->transcript()->toPlainText(), lines.join('\n')) << "oldest first";
     settings->phoneField()->setText(QStringLiteral("13800138000"));
     state.setError(msg::kWrongCode); // refusals show last, in red
+    state.setBase(QStringLiteral("https://relay.example.cn:8443/"));
     EXPECT_EQ(texts(settings),
               (QStringList{"手机号注册 / 登录", "中国大陆手机号", "6 位验证码", "获取验证码", "登录并绑定此电脑",
                            "首次验证会自动注册；以后登录同一手机号可恢复这台电脑的连接。", "连接手机", "线上服务",
-                           "relay.orrisfeld.cc", "手机和电脑使用同一手机号登录后自动连接，无需配对码。",
+                           "relay.example.cn:8443", "手机和电脑使用同一手机号登录后自动连接，无需配对码。",
                            msg::kReceiving, "主题皮肤", "显示模式", "自定义颜色 #RRGGBB", "恢复默认", "输入法",
                            "在系统设置 → 键盘 → 输入法中添加「语音输入」。Shift + 空格切换中英文。",
                            "打开键盘与输入法设置", "清空本机转写记录", msg::kWrongCode}));

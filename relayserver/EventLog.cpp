@@ -4,9 +4,10 @@
 
 namespace tellwire {
 
-EventLog::EventLog(std::size_t maxEvents, std::size_t maxBytes)
+EventLog::EventLog(std::size_t maxEvents, std::size_t maxBytes, std::int64_t firstSeq)
     : maxEvents_(std::max<std::size_t>(maxEvents, 1))
     , maxBytes_(maxBytes)
+    , nextSeq_(firstSeq)
 {
 }
 

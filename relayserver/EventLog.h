@@ -15,11 +15,11 @@ struct EventBatch {
     std::int64_t cursor = 0;
 };
 
-// The recent events of one account. Sequence numbers count from 1 and double
-// as cursors; the oldest events are dropped once the log is full.
+// The recent events of one account. Sequence numbers count up from firstSeq
+// and double as cursors; the oldest events are dropped once the log is full.
 class EventLog {
 public:
-    EventLog(std::size_t maxEvents, std::size_t maxBytes);
+    EventLog(std::size_t maxEvents, std::size_t maxBytes, std::int64_t firstSeq = 1);
 
     const Event& append(EventDraft draft, std::int64_t at);
 
@@ -28,13 +28,14 @@ public:
     EventBatch after(std::int64_t cursor, std::size_t limit) const;
 
     std::int64_t newestSeq() const { return nextSeq_ - 1; }
+    std::int64_t nextSeq() const { return nextSeq_; }
     std::size_t size() const { return events_.size(); }
 
 private:
     std::size_t maxEvents_;
     std::size_t maxBytes_;
     std::size_t bytes_ = 0;
-    std::int64_t nextSeq_ = 1;
+    std::int64_t nextSeq_;
     std::deque<Event> events_;
 };
 

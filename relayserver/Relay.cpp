@@ -2,6 +2,7 @@
 
 #include "PhoneNumber.h"
 #include "RandomSource.h"
+#include "SqliteRelayStore.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +14,10 @@ namespace {
 // Held requests wake at least this often, whatever the condition variable says.
 constexpr std::chrono::milliseconds waitSlice{200};
 
+// Event numbers are reserved in the store this many at a time, so that a
+// restarted relay numbers on beyond every cursor a desktop may hold.
+constexpr std::int64_t sequenceBlock = 1000;
+
 bool isCodeShaped(std::string_view code)
 {
     return code.size() == 6
@@ -21,16 +26,21 @@ bool isCodeShaped(std::string_view code)
 
 } // namespace
 
-Relay::Account::Account(const RelayLimits& limits)
-    : log(limits.eventsPerAccount, limits.textBytesPerAccount)
+Relay::Account::Account(const RelayLimits& limits, std::int64_t firstSeq)
+    : log(limits.eventsPerAccount, limits.textBytesPerAccount, firstSeq)
+    , reservedEnd(firstSeq + sequenceBlock)
 {
 }
 
-Relay::Relay(RelayOptions options)
+Relay::Relay(RelayOptions options, std::unique_ptr<RelayStore> store)
     : options_(std::move(options))
+    , store_(store ? std::move(store) : std::make_unique<SqliteRelayStore>(":memory:"))
     , codes_(options_.limits, options_.fixedCode)
 {
     options_.hold = std::clamp(options_.hold, std::chrono::milliseconds(0), maximumHold);
+    std::lock_guard lock(mutex_);
+    for (const std::string& number : store_->accounts())
+        accountFor(number);
 }
 
 std::int64_t Relay::now() const
@@ -81,13 +91,9 @@ Outcome<std::string> Relay::verify(std::string_view phone, std::string_view code
         std::lock_guard lock(mutex_);
         if (!isCodeShaped(code) || !codes_.redeem(*number, code, now()))
             return Refusal::invalidCode();
-        Account& account = accountFor(*number);
-        account.tokens.push_back(token);
-        tokens_[token] = Credential{*number, std::string(role), std::string(deviceId)};
-        if (account.tokens.size() > options_.limits.tokensPerAccount) {
-            tokens_.erase(account.tokens.front());
-            account.tokens.pop_front();
-        }
+        accountFor(*number);
+        store_->bind(token, Credential{*number, std::string(role), std::string(deviceId)},
+                     options_.limits.devicesPerAccount);
     }
     say(std::string(role) + " signed in for " + *number);
     return token;
@@ -98,15 +104,15 @@ Relay::Account& Relay::accountFor(const std::string& number)
     if (Account* account = find(number))
         return *account;
     if (accounts_.size() >= options_.limits.accounts) {
-        // Drop the account used least recently, with every token of it.
+        // Drop the account used least recently, with every device of it.
         auto oldest = std::min_element(accounts_.begin(), accounts_.end(), [](auto& a, auto& b) {
             return a.second.lastUsed < b.second.lastUsed;
         });
-        for (const auto& token : oldest->second.tokens)
-            tokens_.erase(token);
+        store_->dropAccount(oldest->first);
         accounts_.erase(oldest);
     }
-    Account& account = accounts_.try_emplace(number, options_.limits).first->second;
+    const std::int64_t firstSeq = store_->reserveSequences(number, sequenceBlock);
+    Account& account = accounts_.try_emplace(number, options_.limits, firstSeq).first->second;
     account.lastUsed = ++useCounter_;
     return account;
 }
@@ -123,11 +129,10 @@ Relay::Account* Relay::find(const std::string& number)
 std::optional<Credential> Relay::identify(std::string_view token)
 {
     std::lock_guard lock(mutex_);
-    const auto it = tokens_.find(std::string(token));
-    if (it == tokens_.end())
+    std::optional<Credential> who = store_->credential(std::string(token));
+    if (who && !find(who->number)) // counts as a use of the account
         return std::nullopt;
-    find(it->second.number); // counts as a use of the account
-    return it->second;
+    return who;
 }
 
 Outcome<PublishedEvent> Relay::publish(const Credential& who, EventDraft draft)
@@ -140,6 +145,8 @@ Outcome<PublishedEvent> Relay::publish(const Credential& who, EventDraft draft)
         Account* account = find(who.number);
         if (!account)
             return Refusal::unauthorized();
+        if (account->log.nextSeq() == account->reservedEnd)
+            account->reservedEnd = store_->reserveSequences(who.number, sequenceBlock) + sequenceBlock;
         const Event& event = account->log.append(std::move(draft), now());
         published = {event.seq, event.at};
     }
@@ -165,6 +172,8 @@ Outcome<EventBatch> Relay::events(const Credential& who, std::int64_t cursor)
         Account* account = find(who.number);
         if (!account)
             return Refusal::unauthorized();
+        if (account->listening.size() < options_.limits.devicesPerAccount && account->listening.insert(who.deviceId).second)
+            say("a desktop of " + who.number + " is listening");
         EventBatch batch = account->log.after(cursor, options_.limits.eventsPerReply);
         const auto current = std::chrono::steady_clock::now();
         if (!batch.events.empty() || stopping_ || current >= deadline)

@@ -3,40 +3,36 @@
 #include "EventLog.h"
 #include "Refusal.h"
 #include "RelayOptions.h"
+#include "RelayStore.h"
 #include "SignInCodes.h"
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 namespace tellwire {
-
-// Who a bearer token speaks for.
-struct Credential {
-    std::string number;
-    std::string role; // "desktop" or "phone"
-    std::string deviceId;
-};
 
 struct PublishedEvent {
     std::int64_t seq = 0;
     std::int64_t at = 0;
 };
 
-// The relay's whole state: codes, accounts, tokens and event logs, in memory
-// and bounded. Safe to call from every server thread.
+// The relay's whole state: codes and event logs in memory, accounts and
+// device tokens in the store, all bounded. Safe to call from every server thread.
 class Relay {
 public:
-    explicit Relay(RelayOptions options);
+    // Without a store, nothing outlives the process.
+    explicit Relay(RelayOptions options, std::unique_ptr<RelayStore> store = nullptr);
 
     Outcome<std::string> requestCode(std::string_view phone);
-    // The new bearer token, bound to the account of `phone` and to `role`.
+    // The new bearer token of the device `deviceId` in `role`, for the account
+    // of `phone`; it replaces that device's previous token.
     Outcome<std::string> verify(std::string_view phone, std::string_view code,
                                 std::string_view role, std::string_view deviceId);
     std::optional<Credential> identify(std::string_view token);
@@ -56,10 +52,12 @@ public:
 
 private:
     struct Account {
-        explicit Account(const RelayLimits& limits);
+        Account(const RelayLimits& limits, std::int64_t firstSeq);
         EventLog log;
-        std::deque<std::string> tokens;
+        std::int64_t reservedEnd = 0; // the first seq not yet reserved in the store
         std::uint64_t lastUsed = 0;
+        std::set<std::string> listening; // desktops that have polled since the start
+
     };
 
     std::int64_t now() const;
@@ -68,6 +66,7 @@ private:
     Account* find(const std::string& number);
 
     RelayOptions options_;
+    std::unique_ptr<RelayStore> store_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool stopping_ = false;
@@ -75,7 +74,6 @@ private:
     std::uint64_t useCounter_ = 0;
     SignInCodes codes_;
     std::map<std::string, Account> accounts_;
-    std::unordered_map<std::string, Credential> tokens_;
 };
 
 } // namespace tellwire

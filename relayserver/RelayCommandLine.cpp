@@ -37,12 +37,14 @@ std::optional<std::chrono::milliseconds> parseSeconds(const std::string& text)
 const char* RelayCommandLine::usage()
 {
     return "usage: tellwire-relay [--listen HOST:PORT] [--code NNNNNN] [--hold SECONDS]\n"
-           "                      [--tls-cert FILE --tls-key FILE]\n"
+           "                      [--tls-cert FILE --tls-key FILE] [--state DIR]\n"
            "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8787; port 0 picks a free port)\n"
            "  --code NNNNNN       issue this code on every request instead of a random one\n"
            "  --hold SECONDS      hold an events request with nothing new this long (default 20, at most 24)\n"
            "  --tls-cert FILE     serve HTTPS with this PEM certificate ...\n"
-           "  --tls-key FILE      ... and this PEM private key\n";
+           "  --tls-key FILE      ... and this PEM private key\n"
+           "  --state DIR         keep accounts and sign-ins here (default $XDG_STATE_HOME/tellwire-relay,\n"
+           "                      else ~/.local/state/tellwire-relay)\n";
 }
 
 std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::vector<std::string>& args)
@@ -56,7 +58,7 @@ std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::v
             continue;
         }
         if (option != "--listen" && option != "--code" && option != "--hold" && option != "--tls-cert"
-            && option != "--tls-key")
+            && option != "--tls-key" && option != "--state")
             return "unknown option " + option;
         if (i + 1 >= args.size())
             return option + " needs a value";
@@ -81,6 +83,10 @@ std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::v
             if (!hold)
                 return "--hold wants a number of seconds from 0 to 24";
             line.hold = *hold;
+        } else if (option == "--state") {
+            if (value.empty())
+                return "--state wants a folder";
+            line.stateDir = value;
         } else if (option == "--tls-cert") {
             cert = value;
         } else {

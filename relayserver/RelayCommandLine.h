@@ -17,6 +17,8 @@ struct RelayCommandLine {
     std::optional<std::string> fixedCode;
     std::chrono::milliseconds hold{20000};
     std::optional<TlsFiles> tls;
+    // Where accounts and device tokens are kept; empty: the user's state folder.
+    std::string stateDir;
     bool help = false;
 
     // The parsed command line, or the sentence saying what is wrong with it.

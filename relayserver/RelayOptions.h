@@ -12,7 +12,7 @@ namespace tellwire {
 // Every bound the relay keeps, so that no client can make it grow without end.
 struct RelayLimits {
     std::size_t accounts = 64;
-    std::size_t tokensPerAccount = 16;
+    std::size_t devicesPerAccount = 16;
     std::size_t eventsPerAccount = 1024;
     std::size_t textBytesPerAccount = 1 << 20;
     std::size_t eventsPerReply = 500;

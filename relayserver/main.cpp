@@ -1,14 +1,42 @@
 #include "Relay.h"
 #include "RelayCommandLine.h"
 #include "RelayServer.h"
+#include "SqliteRelayStore.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <mutex>
 
 using namespace tellwire;
+
+namespace {
+
+std::filesystem::path defaultStateDir()
+{
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
+        return std::filesystem::path(state) / "tellwire-relay";
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home && *home ? home : ".") / ".local/state/tellwire-relay";
+}
+
+// The folder holds sign-ins: only its owner may look inside.
+std::unique_ptr<RelayStore> openStore(const std::filesystem::path& dir)
+{
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error)
+        throw std::runtime_error("cannot make the state folder " + dir.string() + ": " + error.message());
+    if (chmod(dir.c_str(), 0700) != 0)
+        throw std::runtime_error("cannot make " + dir.string() + " private: " + std::strerror(errno));
+    return std::make_unique<SqliteRelayStore>((dir / "relay.db").string());
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -39,7 +67,14 @@ int main(int argc, char** argv)
         std::lock_guard lock(console);
         std::cout << text << std::endl;
     };
-    Relay relay(options);
+    std::unique_ptr<RelayStore> store;
+    try {
+        store = openStore(line.stateDir.empty() ? defaultStateDir() : std::filesystem::path(line.stateDir));
+    } catch (const std::exception& problem) {
+        std::cerr << "tellwire-relay: " << problem.what() << "\n";
+        return 1;
+    }
+    Relay relay(options, std::move(store));
     RelayServer server(relay, line.tls);
     if (!server.isValid()) {
         std::cerr << "tellwire-relay: cannot load the TLS certificate " << line.tls->certificate

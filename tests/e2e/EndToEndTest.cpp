@@ -96,6 +96,13 @@ TEST_F(EndToEndTest, TellwireStartedByTheDaemonTypesDictationWhereItBeganAndComp
     EXPECT_EQ(second->committed, QStringLiteral("第三句"));
     EXPECT_EQ(first->committed, QStringLiteral("你好世界"));
 
+    // A restarted relay keeps both sign-ins; the desktop listens again and types only what is new.
+    ASSERT_TRUE(relay.restart());
+    ASSERT_TRUE(relay.waitForLine(QStringLiteral("is listening")));
+    ASSERT_TRUE(relay.say(QStringLiteral("u4"), QStringLiteral("重启之后"), true));
+    ASSERT_TRUE(waitUntil([&] { return second->committed.size() > 3; }));
+    EXPECT_EQ(second->committed + first->committed, QStringLiteral("第三句重启之后你好世界"));
+
     // A second instance leaves quietly; the first goes on serving.
     QProcess instance;
     instance.start(QStringLiteral(TELLWIRE_EXECUTABLE), {QStringLiteral("--ibus")});

@@ -2,6 +2,7 @@
 // clock the test moves; then tellwire-relay and tellwire-phone as programs.
 #include "Relay.h"
 #include "RelayServer.h"
+#include "SqliteRelayStore.h"
 #include "support/Messages.h"
 #include "support/ToolRun.h"
 #include "support/Wait.h"
@@ -67,9 +68,10 @@ struct Client {
 };
 
 struct TestRelay : Client {
-    explicit TestRelay(tellwire::RelayLimits limits = {}, std::chrono::milliseconds hold = 0ms)
+    explicit TestRelay(tellwire::RelayLimits limits = {}, std::chrono::milliseconds hold = 0ms,
+                       std::unique_ptr<tellwire::RelayStore> store = nullptr)
         : relay({.fixedCode = kCode, .hold = hold, .now = [this] { return clock.load(); }, .notice = {},
-                 .limits = limits})
+                 .limits = limits}, std::move(store))
     {
         origin = "http://127.0.0.1:" + std::to_string(server.bind("127.0.0.1", 0));
         server.start();
@@ -139,6 +141,37 @@ TEST(RelayContract, EventsCarrySeqAndTimeFromTheRelayAndTheCursorReadsOnFromTheO
     relay.signIn("13700137000", "desktop");
     EXPECT_EQ(relay.call(kMe, {}, desktop).status, 200);
     EXPECT_EQ(relay.call(kMe, {}, other).status, 401) << "dropped with its tokens";
+}
+
+// Kept in the store: a relay started again on it knows every device and numbers its events on beyond any
+// cursor a desktop may hold. Each device has one token; beyond the limit the longest signed-in goes.
+TEST(RelayContract, SignInsOutliveARestartAndEachDeviceKeepsOneToken)
+{
+    QTemporaryDir dir;
+    const auto store = [file = dir.filePath("relay.db").toStdString()] {
+        return std::make_unique<tellwire::SqliteRelayStore>(file);
+    };
+    std::string desktop, phone;
+    {
+        TestRelay relay({.devicesPerAccount = 2}, 0ms, store());
+        const std::string replaced = relay.signIn(kNumber, "desktop");
+        phone = relay.signIn(kNumber, "phone");
+        desktop = relay.signIn(kNumber, "desktop");
+        EXPECT_EQ(relay.call(kMe, {}, replaced).status, 401);
+        EXPECT_EQ(relay.call(kPublish, utterance("前"), phone).body["seq"], 1);
+    }
+    TestRelay relay({.devicesPerAccount = 2}, 0ms, store());
+    EXPECT_EQ(relay.call(kMe, {}, desktop).status, 200);
+    EXPECT_EQ(relay.call(kPublish, utterance("后"), phone).status, 200);
+    const json after = relay.events(desktop, 1).body["events"];
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0]["text"], "后");
+    json laptop = verify(kCode);
+    laptop["device_id"] = "laptop";
+    relay.call(kRequest, {{"phone", kNumber}});
+    EXPECT_EQ(relay.call(kVerify, laptop).status, 200);
+    EXPECT_EQ(relay.call(kMe, {}, phone).status, 401) << "signed in longest ago";
+    EXPECT_EQ(relay.call(kMe, {}, desktop).status, 200);
 }
 
 TEST(RelayContract, CodesAreSingleUseLiveFiveMinutesFallToGuessingAndAreRateLimited)

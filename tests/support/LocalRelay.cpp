@@ -35,13 +35,31 @@ LocalRelay::~LocalRelay()
 
 bool LocalRelay::start()
 {
-    relay_.start(executable_, {"--listen", "127.0.0.1:0", "--code", kCode, "--hold", "2"});
-    if (!relay_.waitForStarted() || !waitUntil([&] { return relay_.canReadLine(); }))
-        return false;
+    const QString listen = origin.isEmpty() ? QStringLiteral("127.0.0.1:0") : origin.mid(QStringLiteral("http://").size());
+    relay_.start(executable_, {"--listen", listen, "--code", kCode, "--hold", "2", "--state", state_.path()});
     // The first line names the chosen port.
-    const QString line = QString::fromUtf8(relay_.readLine()).trimmed();
-    origin = line.mid(line.indexOf(QStringLiteral("http://")));
-    return origin.startsWith(QStringLiteral("http://"));
+    if (!relay_.waitForStarted() || !waitForLine(QStringLiteral("listening on http://")))
+        return false;
+    origin = lastLine_.mid(lastLine_.indexOf(QStringLiteral("http://")));
+    return true;
+}
+
+bool LocalRelay::restart()
+{
+    relay_.terminate();
+    return relay_.waitForFinished(5000) && start();
+}
+
+bool LocalRelay::waitForLine(const QString& text)
+{
+    return waitUntil([&] {
+        while (relay_.canReadLine()) {
+            lastLine_ = QString::fromUtf8(relay_.readLine()).trimmed();
+            if (lastLine_.contains(text))
+                return true;
+        }
+        return false;
+    }, std::chrono::seconds(20));
 }
 
 QString LocalRelay::signIn(const QString& role)

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 namespace tellwire::testing {
 
@@ -13,6 +14,10 @@ public:
     ~LocalRelay();
 
     bool start();
+    // Stops the relay and starts it again on the same port with the same state.
+    bool restart();
+    // Waits for a console line containing `text`, reading on from the last one found.
+    bool waitForLine(const QString& text);
     // A token for the number in role "desktop" or "phone".
     QString signIn(const QString& role);
     // Publishes one event as the phone (phoneToken must be set).
@@ -23,7 +28,9 @@ public:
 
 private:
     QString executable_;
+    QTemporaryDir state_;
     QProcess relay_;
+    QString lastLine_;
 };
 
 // Keeps the desktop's token where Tellwire looks for it (the Secret Service),

@@ -1,0 +1,213 @@
+#include "SqliteRelayStore.h"
+
+#include <openssl/evp.h>
+#include <sqlite3.h>
+
+#include <stdexcept>
+#include <string_view>
+
+namespace tellwire {
+
+namespace {
+
+const char* const kSchema = R"(
+PRAGMA foreign_keys = ON;
+CREATE TABLE IF NOT EXISTS accounts (
+    number    TEXT PRIMARY KEY,
+    next_seq  INTEGER NOT NULL DEFAULT 1,
+    signed_in INTEGER NOT NULL DEFAULT 0
+);
+CREATE TABLE IF NOT EXISTS devices (
+    number       TEXT NOT NULL REFERENCES accounts (number) ON DELETE CASCADE,
+    role         TEXT NOT NULL,
+    device_id    TEXT NOT NULL,
+    token_sha256 BLOB NOT NULL UNIQUE,
+    signed_in    INTEGER NOT NULL,
+    PRIMARY KEY (number, role, device_id)
+);
+)";
+
+std::string sha256(const std::string& text)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1)
+        throw std::runtime_error("SHA-256 failed");
+    return std::string(reinterpret_cast<const char*>(digest), size);
+}
+
+[[noreturn]] void fail(sqlite3* db)
+{
+    throw std::runtime_error(std::string("relay store: ") + sqlite3_errmsg(db));
+}
+
+} // namespace
+
+class SqliteRelayStore::Statement {
+public:
+    Statement(sqlite3* db, const char* sql)
+        : db_(db)
+    {
+        if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK)
+            fail(db);
+    }
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& text(int index, std::string_view value)
+    {
+        return check(sqlite3_bind_text(statement_, index, value.data(), int(value.size()), SQLITE_TRANSIENT));
+    }
+    Statement& blob(int index, std::string_view value)
+    {
+        return check(sqlite3_bind_blob(statement_, index, value.data(), int(value.size()), SQLITE_TRANSIENT));
+    }
+    Statement& integer(int index, std::int64_t value) { return check(sqlite3_bind_int64(statement_, index, value)); }
+
+    // True while there is a row to read.
+    bool step()
+    {
+        const int result = sqlite3_step(statement_);
+        if (result != SQLITE_ROW && result != SQLITE_DONE)
+            fail(db_);
+        return result == SQLITE_ROW;
+    }
+    std::string textAt(int column) const
+    {
+        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+        return data ? std::string(data, std::size_t(sqlite3_column_bytes(statement_, column))) : std::string();
+    }
+    std::int64_t integerAt(int column) const { return sqlite3_column_int64(statement_, column); }
+
+private:
+    Statement& check(int result)
+    {
+        if (result != SQLITE_OK)
+            fail(db_);
+        return *this;
+    }
+
+    sqlite3* db_;
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+namespace {
+
+// Rolls back unless committed, so that a failed step leaves nothing half done.
+class Transaction {
+public:
+    explicit Transaction(sqlite3* db)
+        : db_(db)
+    {
+        if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+            fail(db_);
+    }
+    ~Transaction()
+    {
+        if (!committed_)
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    void commit()
+    {
+        if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+            fail(db_);
+        committed_ = true;
+    }
+
+private:
+    sqlite3* db_;
+    bool committed_ = false;
+};
+
+} // namespace
+
+SqliteRelayStore::SqliteRelayStore(const std::string& path)
+{
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        throw std::runtime_error("relay store " + path + ": " + why);
+    }
+    try {
+        // Another relay on the same file waits its turn instead of failing.
+        sqlite3_busy_timeout(db_, 2000);
+        run("PRAGMA journal_mode = WAL");
+        run(kSchema);
+    } catch (...) {
+        sqlite3_close(db_);
+        throw;
+    }
+}
+
+SqliteRelayStore::~SqliteRelayStore()
+{
+    sqlite3_close(db_);
+}
+
+void SqliteRelayStore::run(const char* sql)
+{
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        fail(db_);
+}
+
+std::int64_t SqliteRelayStore::nextSignIn()
+{
+    Statement newest(db_, "SELECT coalesce(max(signed_in), 0) + 1 FROM accounts");
+    newest.step();
+    return newest.integerAt(0);
+}
+
+std::vector<std::string> SqliteRelayStore::accounts()
+{
+    Statement select(db_, "SELECT number FROM accounts ORDER BY signed_in, number");
+    std::vector<std::string> numbers;
+    while (select.step())
+        numbers.push_back(select.textAt(0));
+    return numbers;
+}
+
+void SqliteRelayStore::bind(const std::string& token, const Credential& who, std::size_t devicesPerAccount)
+{
+    Transaction transaction(db_);
+    const std::int64_t now = nextSignIn();
+    Statement(db_, "INSERT INTO accounts (number, signed_in) VALUES (?1, ?2) "
+                   "ON CONFLICT (number) DO UPDATE SET signed_in = excluded.signed_in")
+        .text(1, who.number).integer(2, now).step();
+    Statement(db_, "INSERT INTO devices (number, role, device_id, token_sha256, signed_in) VALUES (?1, ?2, ?3, ?4, ?5) "
+                   "ON CONFLICT (number, role, device_id) DO UPDATE "
+                   "SET token_sha256 = excluded.token_sha256, signed_in = excluded.signed_in")
+        .text(1, who.number).text(2, who.role).text(3, who.deviceId).blob(4, sha256(token)).integer(5, now).step();
+    Statement(db_, "DELETE FROM devices WHERE number = ?1 AND signed_in NOT IN "
+                   "(SELECT signed_in FROM devices WHERE number = ?1 ORDER BY signed_in DESC LIMIT ?2)")
+        .text(1, who.number).integer(2, std::int64_t(devicesPerAccount)).step();
+    transaction.commit();
+}
+
+std::optional<Credential> SqliteRelayStore::credential(const std::string& token)
+{
+    Statement select(db_, "SELECT number, role, device_id FROM devices WHERE token_sha256 = ?1");
+    select.blob(1, sha256(token));
+    if (!select.step())
+        return std::nullopt;
+    return Credential{select.textAt(0), select.textAt(1), select.textAt(2)};
+}
+
+void SqliteRelayStore::dropAccount(const std::string& number)
+{
+    Statement(db_, "DELETE FROM accounts WHERE number = ?1").text(1, number).step();
+}
+
+std::int64_t SqliteRelayStore::reserveSequences(const std::string& number, std::int64_t count)
+{
+    Transaction transaction(db_);
+    Statement(db_, "INSERT INTO accounts (number) VALUES (?1) ON CONFLICT (number) DO NOTHING").text(1, number).step();
+    Statement update(db_, "UPDATE accounts SET next_seq = next_seq + ?2 WHERE number = ?1 RETURNING next_seq - ?2");
+    update.text(1, number).integer(2, count).step();
+    const std::int64_t first = update.integerAt(0);
+    update.step(); // finish the statement before the commit
+    transaction.commit();
+    return first;
+}
+
+} // namespace tellwire

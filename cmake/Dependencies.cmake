@@ -9,6 +9,7 @@ pkg_check_modules(LIBSECRET REQUIRED IMPORTED_TARGET GLOBAL libsecret-1)
 pkg_check_modules(GIO REQUIRED IMPORTED_TARGET GLOBAL gio-2.0)
 pkg_check_modules(CPPHTTPLIB REQUIRED IMPORTED_TARGET GLOBAL cpp-httplib)
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET GLOBAL sqlite3)
+pkg_check_modules(QRENCODE REQUIRED IMPORTED_TARGET GLOBAL libqrencode)
 find_package(OpenSSL REQUIRED)
 
 # One static library per folder of main/; their headers are named from main/

@@ -86,17 +86,92 @@ Outcome<std::string> Relay::verify(std::string_view phone, std::string_view code
     if (deviceId.size() > EventDraft::maxIdBytes)
         return Refusal::invalidRequest("device_id 过长");
 
-    std::string token = RandomSource::hex(32);
+    std::string token;
     {
         std::lock_guard lock(mutex_);
         if (!isCodeShaped(code) || !codes_.redeem(*number, code, now()))
             return Refusal::invalidCode();
-        accountFor(*number);
-        store_->bind(token, Credential{*number, std::string(role), std::string(deviceId)},
-                     options_.limits.devicesPerAccount);
+        token = signIn(Credential{*number, std::string(role), std::string(deviceId)}, "");
     }
     say(std::string(role) + " signed in for " + *number);
     return token;
+}
+
+std::string Relay::signIn(const Credential& who, std::string_view name)
+{
+    std::string token = RandomSource::hex(32);
+    accountFor(who.number);
+    store_->bind(token, who, std::string(name), now(), options_.limits.devicesPerAccount);
+    return token;
+}
+
+Outcome<std::string> Relay::signInLocally(std::string_view secret, std::string_view deviceId)
+{
+    if (deviceId.empty() || deviceId.size() > EventDraft::maxIdBytes)
+        return Refusal::invalidRequest("device_id 为空或过长");
+    // Compared in full whatever the first difference, so timing tells nothing.
+    const std::string& expected = options_.localSecret;
+    unsigned char difference = expected.empty() || secret.size() != expected.size();
+    for (std::size_t i = 0; i < std::min(secret.size(), expected.size()); ++i)
+        difference |= static_cast<unsigned char>(secret[i] ^ expected[i]);
+    if (difference)
+        return Refusal{401, "invalid_secret", "本机密钥不正确"};
+    std::lock_guard lock(mutex_);
+    return signIn(Credential{localAccount, "desktop", std::string(deviceId)}, "");
+}
+
+Outcome<Pairing> Relay::startPairing(const Credential& who)
+{
+    if (who.role != "desktop")
+        return Refusal::forbidden();
+    Pairing pairing{RandomSource::hex(16), options_.limits.pairingLifetimeMs / 1000, {}, options_.fingerprint};
+    for (const std::string& origin : options_.phoneOrigins ? options_.phoneOrigins() : std::vector<std::string>())
+        pairing.links.push_back(origin + "/#pair=" + pairing.secret);
+    std::lock_guard lock(mutex_);
+    store_->addPairing(pairing.secret, who.number, now() + options_.limits.pairingLifetimeMs,
+                       options_.limits.pairingsPerAccount);
+    return pairing;
+}
+
+Outcome<std::string> Relay::claimPairing(std::string_view secret, std::string_view deviceId, std::string_view name)
+{
+    if (deviceId.empty() || deviceId.size() > EventDraft::maxIdBytes || name.size() > EventDraft::maxIdBytes)
+        return Refusal::invalidRequest("device_id 或 name 为空或过长");
+    std::string number;
+    {
+        std::lock_guard lock(mutex_);
+        const std::int64_t current = now();
+        // Guessing is slowed for everyone alike: the secret has 128 bits anyway.
+        while (!claims_.empty() && claims_.front() <= current - 60 * 1000)
+            claims_.pop_front();
+        if (claims_.size() >= options_.limits.pairingClaimsPerMinute)
+            return Refusal::rateLimited();
+        claims_.push_back(current);
+        const auto claimed = store_->claimPairing(std::string(secret), current);
+        if (!claimed)
+            return Refusal{401, "invalid_pairing", "配对码无效或已过期，请在电脑上重新打开二维码"};
+        number = *claimed;
+    }
+    std::lock_guard lock(mutex_);
+    std::string token = signIn(Credential{number, "phone", std::string(deviceId)}, name);
+    say("phone paired with " + number);
+    return token;
+}
+
+Outcome<std::vector<Device>> Relay::devices(const Credential& who)
+{
+    if (who.role != "desktop")
+        return Refusal::forbidden();
+    std::lock_guard lock(mutex_);
+    return store_->devices(who.number);
+}
+
+Outcome<bool> Relay::removeDevice(const Credential& who, std::string_view deviceId)
+{
+    if (who.role != "desktop")
+        return Refusal::forbidden();
+    std::lock_guard lock(mutex_);
+    return store_->removeDevice(who.number, std::string(deviceId));
 }
 
 Relay::Account& Relay::accountFor(const std::string& number)
@@ -132,6 +207,17 @@ std::optional<Credential> Relay::identify(std::string_view token)
     std::optional<Credential> who = store_->credential(std::string(token));
     if (who && !find(who->number)) // counts as a use of the account
         return std::nullopt;
+    if (who) {
+        // Last seen to the minute: a write per request would cost more than it tells.
+        const std::int64_t current = now();
+        auto& stored = touched_[who->number + '\n' + who->role + '\n' + who->deviceId];
+        if (current - stored >= 60 * 1000) {
+            store_->touch(*who, current);
+            stored = current;
+        }
+        if (touched_.size() > 4096)
+            touched_.clear();
+    }
     return who;
 }
 

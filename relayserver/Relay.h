@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,8 +16,16 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tellwire {
+
+struct Pairing {
+    std::string secret;
+    std::int64_t expiresInSeconds = 0;
+    std::vector<std::string> links; // the page at each phone origin, signing in with the secret
+    std::string fingerprint;
+};
 
 struct PublishedEvent {
     std::int64_t seq = 0;
@@ -36,6 +45,18 @@ public:
     Outcome<std::string> verify(std::string_view phone, std::string_view code,
                                 std::string_view role, std::string_view deviceId);
     std::optional<Credential> identify(std::string_view token);
+
+    // The account of this machine's desktop, which signs in with the local
+    // secret instead of a text message.
+    static constexpr const char* localAccount = "local";
+    Outcome<std::string> signInLocally(std::string_view secret, std::string_view deviceId);
+
+    // A single-use secret that signs a phone in to the desktop's account.
+    Outcome<Pairing> startPairing(const Credential& who);
+    Outcome<std::string> claimPairing(std::string_view secret, std::string_view deviceId, std::string_view name);
+    // The devices signed in to the desktop's account, and signing one out.
+    Outcome<std::vector<Device>> devices(const Credential& who);
+    Outcome<bool> removeDevice(const Credential& who, std::string_view deviceId);
 
     Outcome<PublishedEvent> publish(const Credential& who, EventDraft draft);
     // Waits up to the hold for events after `cursor` unless some are already
@@ -63,6 +84,8 @@ private:
     std::int64_t now() const;
     void say(const std::string& line) const;
     Account& accountFor(const std::string& number);
+    // Binds a fresh token to the device; the lock must be held.
+    std::string signIn(const Credential& who, std::string_view name);
     Account* find(const std::string& number);
 
     RelayOptions options_;
@@ -74,6 +97,8 @@ private:
     std::uint64_t useCounter_ = 0;
     SignInCodes codes_;
     std::map<std::string, Account> accounts_;
+    std::deque<std::int64_t> claims_; // times of the pairing claims of the last minute
+    std::map<std::string, std::int64_t> touched_; // device → when its last use was stored
 };
 
 } // namespace tellwire

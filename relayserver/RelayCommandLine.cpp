@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <tuple>
 
 namespace tellwire {
 
@@ -32,16 +33,40 @@ std::optional<std::chrono::milliseconds> parseSeconds(const std::string& text)
     }
 }
 
+// HOST:PORT, or the sentence saying what is wrong with it.
+std::variant<std::pair<std::string, int>, std::string> parseAddress(const std::string& option, const std::string& value)
+{
+    const auto colon = value.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return option + " wants HOST:PORT, e.g. 127.0.0.1:8787";
+    const auto port = parsePort(std::string_view(value).substr(colon + 1));
+    if (!port)
+        return option + ": the port must be a number from 0 to 65535";
+    std::string host = value.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    return std::pair{host, *port};
+}
+
 } // namespace
+
+bool RelayCommandLine::isLoopback(const std::string& host)
+{
+    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
 
 const char* RelayCommandLine::usage()
 {
     return "usage: tellwire-relay [--listen HOST:PORT] [--code NNNNNN] [--hold SECONDS]\n"
-           "                      [--tls-cert FILE --tls-key FILE] [--state DIR]\n"
-           "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8787; port 0 picks a free port)\n"
-           "  --code NNNNNN       issue this code on every request instead of a random one\n"
+           "                      [--tls-cert FILE --tls-key FILE] [--state DIR] [--lan HOST:PORT]\n"
+           "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8787; port 0 picks a free port);\n"
+           "                      off loopback it serves HTTPS only\n"
+           "  --lan HOST:PORT     also listen here, HTTPS only, for phones on this machine's networks\n"
+           "                      (e.g. 0.0.0.0:8788)\n"
+           "  --code NNNNNN       issue this code on every request instead of a random one (loopback only)\n"
            "  --hold SECONDS      hold an events request with nothing new this long (default 20, at most 24)\n"
-           "  --tls-cert FILE     serve HTTPS with this PEM certificate ...\n"
+           "  --tls-cert FILE     serve HTTPS with this PEM certificate (default off loopback: one made\n"
+           "                      at first start in the state folder) ...\n"
            "  --tls-key FILE      ... and this PEM private key\n"
            "  --state DIR         keep accounts and sign-ins here (default $XDG_STATE_HOME/tellwire-relay,\n"
            "                      else ~/.local/state/tellwire-relay)\n";
@@ -58,22 +83,19 @@ std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::v
             continue;
         }
         if (option != "--listen" && option != "--code" && option != "--hold" && option != "--tls-cert"
-            && option != "--tls-key" && option != "--state")
+            && option != "--tls-key" && option != "--state" && option != "--lan")
             return "unknown option " + option;
         if (i + 1 >= args.size())
             return option + " needs a value";
         const std::string& value = args[++i];
-        if (option == "--listen") {
-            const auto colon = value.rfind(':');
-            if (colon == std::string::npos || colon == 0)
-                return "--listen wants HOST:PORT, e.g. 127.0.0.1:8787";
-            const auto port = parsePort(std::string_view(value).substr(colon + 1));
-            if (!port)
-                return "--listen: the port must be a number from 0 to 65535";
-            line.host = value.substr(0, colon);
-            if (line.host.size() > 2 && line.host.front() == '[' && line.host.back() == ']')
-                line.host = line.host.substr(1, line.host.size() - 2);
-            line.port = *port;
+        if (option == "--listen" || option == "--lan") {
+            const auto address = parseAddress(option, value);
+            if (const auto* problem = std::get_if<std::string>(&address))
+                return *problem;
+            if (option == "--lan")
+                line.lan = std::get<0>(address);
+            else
+                std::tie(line.host, line.port) = std::get<0>(address);
         } else if (option == "--code") {
             if (value.size() != 6 || !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
                 return "--code wants exactly 6 digits";
@@ -95,6 +117,9 @@ std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::v
     }
     if (cert.has_value() != key.has_value())
         return "--tls-cert and --tls-key go together";
+    // A code anyone may use must not be offered to the network.
+    if (line.fixedCode && (!isLoopback(line.host) || line.lan))
+        return "--code is only for a relay on loopback alone";
     if (cert)
         line.tls = TlsFiles{*cert, *key};
     return line;

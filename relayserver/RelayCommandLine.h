@@ -4,6 +4,7 @@
 #include "RelayServer.h"
 
 #include <optional>
+#include <utility>
 #include <string>
 #include <variant>
 #include <vector>
@@ -17,6 +18,8 @@ struct RelayCommandLine {
     std::optional<std::string> fixedCode;
     std::chrono::milliseconds hold{20000};
     std::optional<TlsFiles> tls;
+    // A second listener, for phones on this machine's networks: HTTPS only.
+    std::optional<std::pair<std::string, int>> lan;
     // Where accounts and device tokens are kept; empty: the user's state folder.
     std::string stateDir;
     bool help = false;
@@ -24,6 +27,9 @@ struct RelayCommandLine {
     // The parsed command line, or the sentence saying what is wrong with it.
     static std::variant<RelayCommandLine, std::string> parse(const std::vector<std::string>& args);
     static const char* usage();
+
+    // 127.0.0.1, ::1 or localhost: a listener only this machine reaches.
+    static bool isLoopback(const std::string& host);
 };
 
 } // namespace tellwire

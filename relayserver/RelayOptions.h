@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tellwire {
 
@@ -21,6 +22,9 @@ struct RelayLimits {
     std::size_t codeRequestsPerMinute = 5;
     std::size_t wrongCodesAllowed = 5;
     std::size_t heldPolls = 48;
+    std::size_t pairingsPerAccount = 5;
+    std::size_t pairingClaimsPerMinute = 10;
+    std::int64_t pairingLifetimeMs = 5 * 60 * 1000;
     std::int64_t codeLifetimeMs = 5 * 60 * 1000;
 };
 
@@ -34,6 +38,14 @@ struct RelayOptions {
     // One console line (codes, sign-ins); nothing is said when empty.
     std::function<void(const std::string&)> notice;
     RelayLimits limits;
+    // Signs the desktop of this machine's user in to the local account; only
+    // that user can read it. Empty: no local sign-in.
+    std::string localSecret;
+    // The origins ("https://192.168.1.20:8788") by which phones on this
+    // machine's networks reach the relay, asked anew for each pairing; and the
+    // fingerprint of the certificate they will be shown.
+    std::function<std::vector<std::string>()> phoneOrigins;
+    std::string fingerprint;
 };
 
 // The longest hold: the desktop gives up on a request after 25 seconds.

@@ -1,5 +1,6 @@
 #include "RelayServer.h"
 
+#include "PhonePage.h"
 #include "Relay.h"
 
 #include <httplib.h>
@@ -51,6 +52,20 @@ std::optional<std::string> bearerToken(const httplib::Request& req)
     return header.substr(scheme.size());
 }
 
+// The Host of a request to the loopback listener: a loopback name, with or
+// without a port.
+bool isLoopbackHost(const std::string& host)
+{
+    std::string_view name = host;
+    if (!name.empty() && name.front() == '[') {
+        const auto close = name.find(']');
+        name = close == std::string_view::npos ? std::string_view() : name.substr(0, close + 1);
+    } else if (const auto colon = name.rfind(':'); colon != std::string_view::npos) {
+        name = name.substr(0, colon);
+    }
+    return name == "127.0.0.1" || name == "localhost" || name == "[::1]";
+}
+
 std::optional<std::int64_t> parseCursor(const std::string& text)
 {
     std::int64_t value = 0;
@@ -62,8 +77,9 @@ std::optional<std::int64_t> parseCursor(const std::string& text)
 
 } // namespace
 
-RelayServer::RelayServer(Relay& relay, const std::optional<TlsFiles>& tls)
+RelayServer::RelayServer(Relay& relay, const std::optional<TlsFiles>& tls, Reach reach)
     : relay_(relay)
+    , reach_(reach)
 {
     if (tls)
         server_ = std::make_unique<httplib::SSLServer>(tls->certificate.c_str(), tls->privateKey.c_str());
@@ -162,11 +178,23 @@ void RelayServer::route()
     s.Post("/v1/events", withBody(std::bind(&RelayServer::publish, this, _1, _2, _3)));
     s.Get("/v1/me", std::bind(&RelayServer::me, this, _1, _2));
     s.Get("/v1/events", std::bind(&RelayServer::readEvents, this, _1, _2));
+    s.Post("/v1/pairings", withBody(std::bind(&RelayServer::startPairing, this, _1, _2, _3)));
+    s.Post("/v1/pairings/claim", withBody(std::bind(&RelayServer::claimPairing, this, _1, _2, _3)));
+    s.Get("/v1/devices", std::bind(&RelayServer::devices, this, _1, _2));
+    s.Post("/v1/devices/remove", withBody(std::bind(&RelayServer::removeDevice, this, _1, _2, _3)));
+    if (reach_ == Reach::Loopback)
+        s.Post("/v1/auth/local", withBody(std::bind(&RelayServer::signInLocally, this, _1, _2, _3)));
+    s.Get("/|/[a-z0-9.-]+", std::bind(&RelayServer::page, this, _1, _2));
     // Unknown paths: bodies are still read within the limit, so none lingers.
     s.Post(".*", withBody([](const auto&, auto& res, const auto&) { refuse(res, Refusal::notFound()); }));
     s.Get(".*", [](const auto&, auto& res) { refuse(res, Refusal::notFound()); });
 
-    s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        if (reach_ == Reach::Loopback && !isLoopbackHost(req.get_header_value("Host"))) {
+            refuse(res, {421, "wrong_host", "只接受发往本机地址的请求"});
+            res.set_header("Connection", "close");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         // Other methods would have their bodies read without a bound.
         if (req.method == "GET" || req.method == "HEAD" || req.method == "POST")
             return httplib::Server::HandlerResponse::Unhandled;
@@ -216,21 +244,28 @@ void RelayServer::verify(const httplib::Request&, httplib::Response& res, const 
     answer(res, 200, {{"token", std::get<std::string>(token)}});
 }
 
-void RelayServer::me(const httplib::Request& req, httplib::Response& res)
+std::optional<Credential> RelayServer::caller(const httplib::Request& req, httplib::Response& res)
 {
     const auto token = bearerToken(req);
-    const auto who = token ? relay_.identify(*token) : std::nullopt;
+    auto who = token ? relay_.identify(*token) : std::nullopt;
     if (!who)
-        return refuse(res, Refusal::unauthorized());
+        refuse(res, Refusal::unauthorized());
+    return who;
+}
+
+void RelayServer::me(const httplib::Request& req, httplib::Response& res)
+{
+    const auto who = caller(req, res);
+    if (!who)
+        return;
     answer(res, 200, {{"phone", who->number}, {"role", who->role}, {"device_id", who->deviceId}});
 }
 
 void RelayServer::readEvents(const httplib::Request& req, httplib::Response& res)
 {
-    const auto token = bearerToken(req);
-    const auto who = token ? relay_.identify(*token) : std::nullopt;
+    const auto who = caller(req, res);
     if (!who)
-        return refuse(res, Refusal::unauthorized());
+        return;
     std::int64_t after = -1;
     if (req.has_param("after")) {
         const auto parsed = parseCursor(req.get_param_value("after"));
@@ -250,10 +285,9 @@ void RelayServer::readEvents(const httplib::Request& req, httplib::Response& res
 
 void RelayServer::publish(const httplib::Request& req, httplib::Response& res, const nlohmann::json& body)
 {
-    const auto token = bearerToken(req);
-    const auto who = token ? relay_.identify(*token) : std::nullopt;
+    const auto who = caller(req, res);
     if (!who)
-        return refuse(res, Refusal::unauthorized());
+        return;
     if (who->role != "phone")
         return refuse(res, Refusal::forbidden());
     auto draft = EventDraft::fromJson(body);
@@ -264,6 +298,89 @@ void RelayServer::publish(const httplib::Request& req, httplib::Response& res, c
         return refuse(res, *refusal);
     const auto& event = std::get<PublishedEvent>(published);
     answer(res, 200, {{"seq", event.seq}, {"at", event.at}, {"cursor", event.seq}});
+}
+
+void RelayServer::signInLocally(const httplib::Request&, httplib::Response& res, const nlohmann::json& body)
+{
+    const auto secret = member(body, "secret");
+    const auto deviceId = member(body, "device_id");
+    if (!secret || !deviceId)
+        return refuse(res, Refusal::invalidRequest("本机登录需要 secret 和 device_id"));
+    const auto token = relay_.signInLocally(*secret, *deviceId);
+    if (const auto* refusal = std::get_if<Refusal>(&token))
+        return refuse(res, *refusal);
+    answer(res, 200, {{"token", std::get<std::string>(token)}});
+}
+
+void RelayServer::startPairing(const httplib::Request& req, httplib::Response& res, const nlohmann::json&)
+{
+    const auto who = caller(req, res);
+    if (!who)
+        return;
+    const auto pairing = relay_.startPairing(*who);
+    if (const auto* refusal = std::get_if<Refusal>(&pairing))
+        return refuse(res, *refusal);
+    const auto& started = std::get<Pairing>(pairing);
+    answer(res, 200, {{"secret", started.secret}, {"expires_in", started.expiresInSeconds}, {"links", started.links},
+                      {"fingerprint", started.fingerprint}});
+}
+
+void RelayServer::claimPairing(const httplib::Request&, httplib::Response& res, const nlohmann::json& body)
+{
+    const auto secret = member(body, "secret");
+    const auto deviceId = member(body, "device_id");
+    const auto name = body.contains("name") ? member(body, "name") : std::optional<std::string>("");
+    if (!secret || !deviceId || !name)
+        return refuse(res, Refusal::invalidRequest("配对需要 secret 和 device_id"));
+    const auto token = relay_.claimPairing(*secret, *deviceId, *name);
+    if (const auto* refusal = std::get_if<Refusal>(&token))
+        return refuse(res, *refusal);
+    answer(res, 200, {{"token", std::get<std::string>(token)}});
+}
+
+void RelayServer::devices(const httplib::Request& req, httplib::Response& res)
+{
+    const auto who = caller(req, res);
+    if (!who)
+        return;
+    const auto listed = relay_.devices(*who);
+    if (const auto* refusal = std::get_if<Refusal>(&listed))
+        return refuse(res, *refusal);
+    nlohmann::json list = nlohmann::json::array();
+    for (const Device& device : std::get<std::vector<Device>>(listed))
+        list.push_back({{"device_id", device.deviceId}, {"role", device.role}, {"name", device.name},
+                        {"last_seen", device.lastSeen}, {"this", device.deviceId == who->deviceId}});
+    answer(res, 200, {{"devices", std::move(list)}});
+}
+
+void RelayServer::removeDevice(const httplib::Request& req, httplib::Response& res, const nlohmann::json& body)
+{
+    const auto who = caller(req, res);
+    if (!who)
+        return;
+    const auto deviceId = member(body, "device_id");
+    if (!deviceId)
+        return refuse(res, Refusal::invalidRequest("需要 device_id"));
+    const auto removed = relay_.removeDevice(*who, *deviceId);
+    if (const auto* refusal = std::get_if<Refusal>(&removed))
+        return refuse(res, *refusal);
+    if (!std::get<bool>(removed))
+        return refuse(res, {404, "no_such_device", "没有这台设备"});
+    answer(res, 200, {{"ok", true}});
+}
+
+void RelayServer::page(const httplib::Request& req, httplib::Response& res)
+{
+    const auto asset = phoneAsset(req.path);
+    if (!asset)
+        return refuse(res, Refusal::notFound());
+    res.status = 200;
+    res.set_header("Cache-Control", "no-cache");
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Referrer-Policy", "no-referrer");
+    res.set_header("Content-Security-Policy", "default-src 'self'; script-src 'self'; style-src 'self'; "
+                                              "connect-src 'self'; img-src 'self' data:; frame-ancestors 'none'");
+    res.set_content(std::string(asset->content), asset->type);
 }
 
 } // namespace tellwire

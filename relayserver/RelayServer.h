@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Refusal.h"
+#include "RelayStore.h"
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -28,14 +29,19 @@ struct TlsFiles {
     std::string privateKey;
 };
 
+// Who can reach a listener. Only this machine's own: the local sign-in is
+// offered, and a Host header naming anything but loopback is refused, so that
+// a web page elsewhere cannot reach in through a DNS name pointed at 127.0.0.1.
+enum class Reach { Loopback, Network };
+
 // The relay's HTTP face: routes, body limits and the {"error", "message"}
-// bodies of every refusal, on cpp-httplib's thread pool.
+// bodies of every refusal, on cpp-httplib's thread pool; and the phone page.
 class RelayServer {
 public:
     static constexpr std::size_t maxBodyBytes = 16 * 1024;
     static constexpr std::size_t threads = 64;
 
-    RelayServer(Relay& relay, const std::optional<TlsFiles>& tls = std::nullopt);
+    RelayServer(Relay& relay, const std::optional<TlsFiles>& tls = std::nullopt, Reach reach = Reach::Loopback);
     ~RelayServer();
 
     // False when the TLS certificate or key could not be loaded.
@@ -58,10 +64,18 @@ private:
     void me(const httplib::Request&, httplib::Response&);
     void readEvents(const httplib::Request&, httplib::Response&);
     void publish(const httplib::Request&, httplib::Response&, const nlohmann::json&);
+    void signInLocally(const httplib::Request&, httplib::Response&, const nlohmann::json&);
+    void startPairing(const httplib::Request&, httplib::Response&, const nlohmann::json&);
+    void claimPairing(const httplib::Request&, httplib::Response&, const nlohmann::json&);
+    void devices(const httplib::Request&, httplib::Response&);
+    void removeDevice(const httplib::Request&, httplib::Response&, const nlohmann::json&);
+    void page(const httplib::Request&, httplib::Response&);
+    std::optional<Credential> caller(const httplib::Request&, httplib::Response&);
     std::function<void(const httplib::Request&, httplib::Response&, const httplib::ContentReader&)>
     withBody(BodyHandler handler);
 
     Relay& relay_;
+    Reach reach_;
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     std::atomic<bool> listening_ = false;

@@ -23,7 +23,14 @@ CREATE TABLE IF NOT EXISTS devices (
     device_id    TEXT NOT NULL,
     token_sha256 BLOB NOT NULL UNIQUE,
     signed_in    INTEGER NOT NULL,
+    name         TEXT NOT NULL DEFAULT '',
+    last_seen    INTEGER NOT NULL DEFAULT 0,
     PRIMARY KEY (number, role, device_id)
+);
+CREATE TABLE IF NOT EXISTS pairings (
+    secret_sha256 BLOB PRIMARY KEY,
+    number        TEXT NOT NULL REFERENCES accounts (number) ON DELETE CASCADE,
+    expires_at    INTEGER NOT NULL
 );
 )";
 
@@ -167,17 +174,20 @@ std::vector<std::string> SqliteRelayStore::accounts()
     return numbers;
 }
 
-void SqliteRelayStore::bind(const std::string& token, const Credential& who, std::size_t devicesPerAccount)
+void SqliteRelayStore::bind(const std::string& token, const Credential& who, const std::string& name,
+                            std::int64_t now, std::size_t devicesPerAccount)
 {
     Transaction transaction(db_);
-    const std::int64_t now = nextSignIn();
+    const std::int64_t order = nextSignIn();
     Statement(db_, "INSERT INTO accounts (number, signed_in) VALUES (?1, ?2) "
                    "ON CONFLICT (number) DO UPDATE SET signed_in = excluded.signed_in")
-        .text(1, who.number).integer(2, now).step();
-    Statement(db_, "INSERT INTO devices (number, role, device_id, token_sha256, signed_in) VALUES (?1, ?2, ?3, ?4, ?5) "
-                   "ON CONFLICT (number, role, device_id) DO UPDATE "
-                   "SET token_sha256 = excluded.token_sha256, signed_in = excluded.signed_in")
-        .text(1, who.number).text(2, who.role).text(3, who.deviceId).blob(4, sha256(token)).integer(5, now).step();
+        .text(1, who.number).integer(2, order).step();
+    Statement(db_, "INSERT INTO devices (number, role, device_id, token_sha256, signed_in, name, last_seen) "
+                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT (number, role, device_id) DO UPDATE "
+                   "SET token_sha256 = excluded.token_sha256, signed_in = excluded.signed_in, name = excluded.name, "
+                   "last_seen = excluded.last_seen")
+        .text(1, who.number).text(2, who.role).text(3, who.deviceId).blob(4, sha256(token)).integer(5, order)
+        .text(6, name).integer(7, now).step();
     Statement(db_, "DELETE FROM devices WHERE number = ?1 AND signed_in NOT IN "
                    "(SELECT signed_in FROM devices WHERE number = ?1 ORDER BY signed_in DESC LIMIT ?2)")
         .text(1, who.number).integer(2, std::int64_t(devicesPerAccount)).step();
@@ -191,6 +201,56 @@ std::optional<Credential> SqliteRelayStore::credential(const std::string& token)
     if (!select.step())
         return std::nullopt;
     return Credential{select.textAt(0), select.textAt(1), select.textAt(2)};
+}
+
+void SqliteRelayStore::touch(const Credential& who, std::int64_t now)
+{
+    Statement(db_, "UPDATE devices SET last_seen = ?4 WHERE number = ?1 AND role = ?2 AND device_id = ?3")
+        .text(1, who.number).text(2, who.role).text(3, who.deviceId).integer(4, now).step();
+}
+
+std::vector<Device> SqliteRelayStore::devices(const std::string& number)
+{
+    Statement select(db_, "SELECT device_id, role, name, last_seen FROM devices WHERE number = ?1 "
+                          "ORDER BY last_seen DESC, signed_in DESC");
+    select.text(1, number);
+    std::vector<Device> devices;
+    while (select.step())
+        devices.push_back({select.textAt(0), select.textAt(1), select.textAt(2), select.integerAt(3)});
+    return devices;
+}
+
+bool SqliteRelayStore::removeDevice(const std::string& number, const std::string& deviceId)
+{
+    Statement(db_, "DELETE FROM devices WHERE number = ?1 AND device_id = ?2").text(1, number).text(2, deviceId).step();
+    return sqlite3_changes(db_) > 0;
+}
+
+void SqliteRelayStore::addPairing(const std::string& secret, const std::string& number, std::int64_t expiresAt,
+                                  std::size_t perAccount)
+{
+    Transaction transaction(db_);
+    Statement(db_, "INSERT INTO pairings (secret_sha256, number, expires_at) VALUES (?1, ?2, ?3)")
+        .blob(1, sha256(secret)).text(2, number).integer(3, expiresAt).step();
+    Statement(db_, "DELETE FROM pairings WHERE number = ?1 AND rowid NOT IN "
+                   "(SELECT rowid FROM pairings WHERE number = ?1 ORDER BY expires_at DESC, rowid DESC LIMIT ?2)")
+        .text(1, number).integer(2, std::int64_t(perAccount)).step();
+    transaction.commit();
+}
+
+std::optional<std::string> SqliteRelayStore::claimPairing(const std::string& secret, std::int64_t now)
+{
+    Transaction transaction(db_);
+    Statement(db_, "DELETE FROM pairings WHERE expires_at <= ?1").integer(1, now).step();
+    Statement claim(db_, "DELETE FROM pairings WHERE secret_sha256 = ?1 RETURNING number");
+    claim.blob(1, sha256(secret));
+    std::optional<std::string> number;
+    if (claim.step()) {
+        number = claim.textAt(0);
+        claim.step();
+    }
+    transaction.commit();
+    return number;
 }
 
 void SqliteRelayStore::dropAccount(const std::string& number)

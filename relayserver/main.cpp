@@ -1,6 +1,9 @@
 #include "Relay.h"
 #include "RelayCommandLine.h"
 #include "RelayServer.h"
+#include "NetworkAddresses.h"
+#include "RandomSource.h"
+#include "SelfSignedCertificate.h"
 #include "SqliteRelayStore.h"
 
 #include <signal.h>
@@ -9,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 
@@ -25,7 +29,7 @@ std::filesystem::path defaultStateDir()
 }
 
 // The folder holds sign-ins: only its owner may look inside.
-std::unique_ptr<RelayStore> openStore(const std::filesystem::path& dir)
+void makePrivateFolder(const std::filesystem::path& dir)
 {
     std::error_code error;
     std::filesystem::create_directories(dir, error);
@@ -33,8 +37,39 @@ std::unique_ptr<RelayStore> openStore(const std::filesystem::path& dir)
         throw std::runtime_error("cannot make the state folder " + dir.string() + ": " + error.message());
     if (chmod(dir.c_str(), 0700) != 0)
         throw std::runtime_error("cannot make " + dir.string() + " private: " + std::strerror(errno));
-    return std::make_unique<SqliteRelayStore>((dir / "relay.db").string());
 }
+
+// The secret this user's desktop signs in with, made at first start; like
+// every file of the relay, only its owner can read it.
+std::string localSecret(const std::filesystem::path& dir)
+{
+    const auto path = dir / "local-secret";
+    std::ifstream existing(path);
+    std::string secret;
+    if (existing >> secret && secret.size() == 64)
+        return secret;
+    secret = RandomSource::hex(32);
+    const auto temporary = dir / "local-secret.new";
+    std::ofstream(temporary, std::ios::trunc) << secret << "\n";
+    std::filesystem::rename(temporary, path);
+    return secret;
+}
+
+struct Listener {
+    std::string host;
+    int port = 0;
+    Reach reach = Reach::Loopback;
+    std::optional<TlsFiles> tls;
+    std::unique_ptr<RelayServer> server;
+    int boundPort = -1;
+
+    std::string origin() const
+    {
+        const bool v6 = host.find(':') != std::string::npos;
+        return std::string(tls ? "https" : "http") + "://" + (v6 ? "[" + host + "]" : host) + ":"
+            + std::to_string(boundPort);
+    }
+};
 
 } // namespace
 
@@ -51,6 +86,9 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    // Sign-ins, secrets and keys: nothing the relay writes is for other users.
+    umask(077);
+
     // Signals are taken by sigwait below, so every thread must block them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -58,6 +96,13 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+
+    // Off loopback only HTTPS, with a certificate made at first start unless one is given.
+    std::vector<Listener> listeners;
+    const bool primaryLoopback = RelayCommandLine::isLoopback(line.host);
+    listeners.push_back({line.host, line.port, primaryLoopback ? Reach::Loopback : Reach::Network, line.tls, {}});
+    if (line.lan)
+        listeners.push_back({line.lan->first, line.lan->second, Reach::Network, line.tls, {}});
 
     std::mutex console;
     RelayOptions options;
@@ -69,34 +114,64 @@ int main(int argc, char** argv)
     };
     std::unique_ptr<RelayStore> store;
     try {
-        store = openStore(line.stateDir.empty() ? defaultStateDir() : std::filesystem::path(line.stateDir));
+        const std::filesystem::path state = line.stateDir.empty() ? defaultStateDir() : std::filesystem::path(line.stateDir);
+        makePrivateFolder(state);
+        store = std::make_unique<SqliteRelayStore>((state / "relay.db").string());
+        options.localSecret = localSecret(state);
+        for (Listener& listener : listeners) {
+            if (listener.reach == Reach::Network && !listener.tls) {
+                std::vector<std::string> addresses = networkAddresses();
+                if (listener.host.find_first_not_of("0123456789.") == std::string::npos && listener.host != "0.0.0.0")
+                    addresses.push_back(listener.host);
+                listener.tls = SelfSignedCertificate::ensure(state, addresses);
+            }
+            if (listener.reach == Reach::Network)
+                options.fingerprint = SelfSignedCertificate::fingerprint(listener.tls->certificate);
+        }
     } catch (const std::exception& problem) {
         std::cerr << "tellwire-relay: " << problem.what() << "\n";
         return 1;
     }
+    options.phoneOrigins = [&listeners] {
+        std::vector<std::string> origins;
+        for (const Listener& listener : listeners) {
+            if (listener.reach != Reach::Network)
+                continue;
+            const bool anywhere = listener.host == "0.0.0.0" || listener.host == "::";
+            for (const std::string& host : anywhere ? networkAddresses() : std::vector<std::string>{listener.host})
+                origins.push_back(Listener{host, 0, Reach::Network, listener.tls, {}, listener.boundPort}.origin());
+        }
+        return origins;
+    };
+
     Relay relay(options, std::move(store));
-    RelayServer server(relay, line.tls);
-    if (!server.isValid()) {
-        std::cerr << "tellwire-relay: cannot load the TLS certificate " << line.tls->certificate
-                  << " or key " << line.tls->privateKey << "\n";
-        return 1;
-    }
-    const int port = server.bind(line.host, line.port);
-    if (port < 0) {
-        std::cerr << "tellwire-relay: cannot listen on " << line.host << ":" << line.port << ": "
-                  << std::strerror(errno) << "\n";
-        return 1;
+    for (Listener& listener : listeners) {
+        listener.server = std::make_unique<RelayServer>(relay, listener.tls, listener.reach);
+        if (!listener.server->isValid()) {
+            std::cerr << "tellwire-relay: cannot load the TLS certificate " << listener.tls->certificate
+                      << " or key " << listener.tls->privateKey << "\n";
+            return 1;
+        }
+        listener.boundPort = listener.server->bind(listener.host, listener.port);
+        if (listener.boundPort < 0) {
+            std::cerr << "tellwire-relay: cannot listen on " << listener.host << ":" << listener.port << ": "
+                      << std::strerror(errno) << "\n";
+            return 1;
+        }
     }
     {
-        const bool v6 = line.host.find(':') != std::string::npos;
         std::lock_guard lock(console);
-        std::cout << "listening on " << (line.tls ? "https" : "http") << "://"
-                  << (v6 ? "[" + line.host + "]" : line.host) << ":" << port << std::endl;
+        for (const Listener& listener : listeners)
+            std::cout << "listening on " << listener.origin() << std::endl;
+        if (!options.fingerprint.empty())
+            std::cout << "certificate " << options.fingerprint << std::endl;
     }
-    server.start();
+    for (Listener& listener : listeners)
+        listener.server->start();
 
     int received = 0;
     sigwait(&stopSignals, &received);
-    server.stop();
+    for (Listener& listener : listeners)
+        listener.server->stop();
     return 0;
 }

@@ -83,6 +83,7 @@ void EventPoller::signedOut()
     client_.state().setError(QStringLiteral("登录已失效，请重新登录"));
     cancelled_ = true;
     end();
+    client_.signIn().signInAgain();
 }
 
 void EventPoller::end()

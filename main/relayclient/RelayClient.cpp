@@ -11,6 +11,7 @@ RelayClient::RelayClient(DesktopState& state, QObject* parent)
     , state_(state)
     , router_(state)
     , signIn_(*this)
+    , pairing_(*this)
 {
 }
 

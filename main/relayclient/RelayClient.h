@@ -1,6 +1,7 @@
 #pragma once
 
 #include "relayclient/API.h"
+#include "relayclient/PhonePairing.h"
 #include "relayclient/Router.h"
 #include "relayclient/SignIn.h"
 
@@ -27,6 +28,7 @@ public:
     DesktopState& state() const { return state_; }
     Router& router() { return router_; }
     SignIn& signIn() { return signIn_; }
+    PhonePairing& pairing() { return pairing_; }
 
     // A client for the relay made from the model's base and token.
     API api() const;
@@ -45,6 +47,7 @@ private:
     DesktopState& state_;
     Router router_;
     SignIn signIn_;
+    PhonePairing pairing_;
     QPointer<EventPoller> poller_;
     std::chrono::milliseconds retryPause_ = kRetryPause;
     std::chrono::milliseconds requestTimeout_ = API::kDefaultTimeout;

@@ -6,8 +6,11 @@
 #include "model/SecretStore.h"
 #include "relayclient/RelayClient.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QUrl>
 
 namespace tellwire {
 
@@ -28,6 +31,66 @@ SignIn::SignIn(RelayClient& client, QObject* parent)
     : QObject(parent)
     , client_(client)
 {
+    localRetry_.setSingleShot(true);
+    connect(&localRetry_, &QTimer::timeout, this, &SignIn::signInLocally);
+}
+
+bool SignIn::isLocal() const
+{
+    const QString host = QUrl(client_.state().base()).host();
+    const bool loopback =
+        host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost") || host == QLatin1String("::1");
+    return loopback && QFile::exists(localSecretPath());
+}
+
+QString SignIn::localSecretPath()
+{
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!state.startsWith(u'/'))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/tellwire-relay/local-secret");
+}
+
+void SignIn::signInAgain()
+{
+    if (isLocal())
+        signInLocally();
+}
+
+void SignIn::signInLocally()
+{
+    DesktopState& state = client_.state();
+    QFile file(localSecretPath());
+    const QByteArray secret = file.open(QIODevice::ReadOnly) ? file.read(256).trimmed() : QByteArray();
+    const auto retry = [this, &state] {
+        // The relay may start after us at login: wait for it, quietly.
+        state.setStatus(QStringLiteral("正在等待本机中继"));
+        localRetry_.start(client_.retryPause());
+    };
+    if (secret.isEmpty())
+        return retry();
+    const QJsonObject body{{QStringLiteral("secret"), QString::fromLatin1(secret)},
+                           {QStringLiteral("device_id"), state.deviceID()}};
+    client_.api().object(QStringLiteral("/v1/auth/local"), body, this,
+                         [this, retry](const std::optional<APIError>& error, const QJsonObject& reply) {
+                             const QString token = reply.value(QLatin1String("token")).toString();
+                             if (error || token.isEmpty())
+                                 return retry();
+                             keep(token, QStringLiteral("已登录本机中继，扫描二维码即可连接手机"));
+                         });
+}
+
+void SignIn::keep(const QString& token, const QString& signedIn)
+{
+    DesktopState& state = client_.state();
+    state.setToken(token);
+    if (!state.secrets().save(DesktopState::kTokenAccount, state.token())) {
+        state.setError(QStringLiteral("无法保存登录状态到钥匙串"));
+        return;
+    }
+    state.setError(QString());
+    state.setStatus(signedIn);
+    client_.connect();
 }
 
 void SignIn::showSettings()
@@ -40,7 +103,7 @@ void SignIn::prepare()
 {
     DesktopState& state = client_.state();
     if (!state.hasToken()) {
-        showSettings();
+        isLocal() ? signInLocally() : showSettings();
         return;
     }
     client_.api().object(QStringLiteral("/v1/me"), std::nullopt, this,
@@ -56,6 +119,8 @@ void SignIn::prepare()
                                  return;
                              }
                              client_.forgetToken();
+                             if (isLocal())
+                                 return signInLocally();
                              state.setError(QStringLiteral("登录已失效，请重新验证手机号"));
                              showSettings();
                          });
@@ -105,13 +170,7 @@ void SignIn::login(const QString& phone, const QString& code)
                                  state.setError(QStringLiteral("登录响应缺少令牌"));
                                  return;
                              }
-                             state.setToken(token.toString());
-                             if (!state.secrets().save(DesktopState::kTokenAccount, state.token())) {
-                                 state.setError(QStringLiteral("无法保存登录状态到钥匙串"));
-                                 return;
-                             }
-                             state.setStatus(QStringLiteral("手机号登录成功，此电脑已绑定账号"));
-                             client_.connect();
+                             keep(token.toString(), QStringLiteral("手机号登录成功，此电脑已绑定账号"));
                          });
 }
 

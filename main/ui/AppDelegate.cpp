@@ -139,7 +139,7 @@ void AppDelegate::showPanelIfIdle()
 void AppDelegate::showSettings()
 {
     if (!settings_) {
-        settings_ = std::make_unique<DesktopSettings>(state_, relay_.signIn());
+        settings_ = std::make_unique<DesktopSettings>(state_, relay_.signIn(), relay_.pairing());
         settings_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
         settings_->setWindowTitle(QStringLiteral("语音输入设置"));
         settings_->setFixedSize(kSettingsWidth, kSettingsHeight);

@@ -5,6 +5,7 @@
 #include "ui/AppearanceSettings.h"
 #include "ui/FormSection.h"
 #include "ui/KeyboardSettings.h"
+#include "ui/PhonePairingView.h"
 #include "preferences/TextRules.h"
 #include "ui/WindowStyle.h"
 
@@ -43,7 +44,7 @@ QLabel* wrappedLabel(const QString& text, QWidget* parent)
 
 } // namespace
 
-DesktopSettings::DesktopSettings(DesktopState& state, SignIn& signIn, QWidget* parent)
+DesktopSettings::DesktopSettings(DesktopState& state, SignIn& signIn, PhonePairing& pairing, QWidget* parent)
     : QWidget(parent)
     , state_(state)
     , signIn_(signIn)
@@ -83,12 +84,20 @@ DesktopSettings::DesktopSettings(DesktopState& state, SignIn& signIn, QWidget* p
     note->setFont(WindowStyle::captionFont(font()));
     signInSection->addRow(note);
     form->addWidget(signInSection);
+    // The relay on this machine signs the desktop in by itself.
+    const bool local = signIn.isLocal();
+    signInSection->setVisible(!local);
 
     auto* connection = new FormSection(QStringLiteral("连接手机"), body);
     host_->setObjectName(QStringLiteral("settingsSecondary"));
     host_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     connection->addLabelledRow(QStringLiteral("线上服务"), host_);
-    connection->addRow(wrappedLabel(QStringLiteral("手机和电脑使用同一手机号登录后自动连接，无需配对码。"), body));
+    if (local) {
+        pairingView_ = new PhonePairingView(pairing, body);
+        connection->addRow(pairingView_);
+    } else {
+        connection->addRow(wrappedLabel(QStringLiteral("手机和电脑使用同一手机号登录后自动连接，无需配对码。"), body));
+    }
     status_->setObjectName(QStringLiteral("settingsSecondary"));
     connection->addRow(status_);
     form->addWidget(connection);

@@ -13,6 +13,8 @@ namespace tellwire {
 
 class AppearanceSettings;
 class DesktopState;
+class PhonePairing;
+class PhonePairingView;
 class SignIn;
 
 // The settings window's content: phone sign-in, the connection, appearance,
@@ -23,7 +25,9 @@ class DesktopSettings : public QWidget {
 public:
     static constexpr qsizetype kCodeLength = 6;
 
-    DesktopSettings(DesktopState& state, SignIn& signIn, QWidget* parent = nullptr);
+    // With the relay on this machine, phones pair by QR code through `pairing`
+    // instead of signing in with a number.
+    DesktopSettings(DesktopState& state, SignIn& signIn, PhonePairing& pairing, QWidget* parent = nullptr);
 
     QLineEdit* phoneField() const { return phone_; }
     QLineEdit* codeField() const { return code_; }
@@ -35,6 +39,8 @@ public:
     QPushButton* keyboardSettingsButton() const { return keyboardSettings_; }
     QPushButton* clearHistoryButton() const { return clearHistory_; }
     QLabel* errorLabel() const { return error_; }
+    // Null unless the relay is the one on this machine.
+    PhonePairingView* pairingView() const { return pairingView_; }
 
 private:
     void renderStatus();
@@ -54,6 +60,7 @@ private:
     QPushButton* requestCode_;
     QPushButton* login_;
     QLabel* host_;
+    PhonePairingView* pairingView_ = nullptr;
     QLabel* status_;
     AppearanceSettings* appearanceSettings_;
     QPushButton* keyboardSettings_;

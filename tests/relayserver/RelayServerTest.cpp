@@ -27,6 +27,7 @@ namespace {
 const std::string kNumber = "13800138000", kCode = "123456", kRequest = "POST /v1/auth/phone/request",
                   kVerify = "POST /v1/auth/phone/verify", kPublish = "POST /v1/events", kMe = "GET /v1/me";
 constexpr std::int64_t kStart = 1'700'000'000'000;
+const std::string kLocalSecret = "local-secret";
 
 struct Reply { int status = 0; json body; }; // status 0: no HTTP reply at all
 
@@ -71,7 +72,9 @@ struct TestRelay : Client {
     explicit TestRelay(tellwire::RelayLimits limits = {}, std::chrono::milliseconds hold = 0ms,
                        std::unique_ptr<tellwire::RelayStore> store = nullptr)
         : relay({.fixedCode = kCode, .hold = hold, .now = [this] { return clock.load(); }, .notice = {},
-                 .limits = limits}, std::move(store))
+                 .limits = limits, .localSecret = kLocalSecret,
+                 .phoneOrigins = [] { return std::vector<std::string>{"https://192.0.2.7:8788"}; }, .fingerprint = "SHA256:AB"},
+                std::move(store))
     {
         origin = "http://127.0.0.1:" + std::to_string(server.bind("127.0.0.1", 0));
         server.start();
@@ -174,6 +177,49 @@ TEST(RelayContract, SignInsOutliveARestartAndEachDeviceKeepsOneToken)
     EXPECT_EQ(relay.call(kMe, {}, desktop).status, 200);
 }
 
+// This machine's desktop signs in with the local secret alone and pairs phones to its account: each pairing
+// secret signs one phone in, within five minutes; the desktop lists its devices and signs them out.
+TEST(RelayContract, PairingSignsOnePhoneInToTheDesktopsAccountAndTheDesktopCanSignItOut)
+{
+    TestRelay relay({.pairingClaimsPerMinute = 3});
+    const std::string local = "POST /v1/auth/local", pair = "POST /v1/pairings", claim = "POST /v1/pairings/claim";
+    expectRefusal(relay.call(local, {{"secret", "local-secre"}, {"device_id", "pc"}}), 401, "invalid_secret");
+    const std::string desktop = relay.call(local, {{"secret", kLocalSecret}, {"device_id", "pc"}}).body["token"];
+    const auto claimed = [&](const json& pairing) {
+        return relay.call(claim, {{"secret", pairing["secret"]}, {"device_id", "p1"}, {"name", "iPhone"}});
+    };
+    const json first = relay.call(pair, json::object(), desktop).body;
+    EXPECT_EQ(first["links"], json::array({"https://192.0.2.7:8788/#pair=" + first["secret"].get<std::string>()}));
+    EXPECT_EQ(std::tuple(first["expires_in"], first["fingerprint"]), std::tuple(json(300), json("SHA256:AB")));
+    const std::string phone = claimed(first).body["token"];
+    expectRefusal(claimed(first), 401, "invalid_pairing"); // used up
+    const json second = relay.call(pair, json::object(), desktop).body;
+    relay.clock += 5 * 60 * 1000;
+    expectRefusal(claimed(second), 401, "invalid_pairing"); // expired
+    expectRefusal(relay.call(pair, json::object(), phone), 403, "forbidden");
+    for (int i = 0; i < 3; ++i)
+        claimed(first);
+    expectRefusal(claimed(relay.call(pair, json::object(), desktop).body), 429, "rate_limited");
+
+    relay.call(kPublish, utterance("配对"), phone);
+    EXPECT_EQ(relay.events(desktop, -1).body["events"][0]["text"], "配对");
+    const json devices = relay.call("GET /v1/devices", {}, desktop).body["devices"];
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(std::tuple(devices[0]["name"], devices[0]["role"], devices[0]["this"], devices[0]["last_seen"]),
+              std::tuple(json("iPhone"), json("phone"), json(false), json(kStart + 5 * 60 * 1000)));
+    EXPECT_EQ(devices[1]["this"], true);
+    EXPECT_EQ(relay.call("POST /v1/devices/remove", {{"device_id", "p1"}}, desktop).status, 200);
+    EXPECT_EQ(relay.call(kMe, {}, phone).status, 401);
+    expectRefusal(relay.call("POST /v1/devices/remove", {{"device_id", "p1"}}, desktop), 404, "no_such_device");
+
+    // A page elsewhere reaching in through a name that points at 127.0.0.1.
+    httplib::Client client(relay.origin);
+    const auto rebound = client.Get("/v1/me", {{"Host", "tellwire.example:80"}, {"Authorization", "Bearer " + desktop}});
+    ASSERT_TRUE(rebound);
+    EXPECT_EQ(rebound->status, 421);
+    EXPECT_FALSE(rebound->has_header("Access-Control-Allow-Origin"));
+}
+
 TEST(RelayContract, CodesAreSingleUseLiveFiveMinutesFallToGuessingAndAreRateLimited)
 {
     TestRelay relay;
@@ -251,7 +297,8 @@ TEST(RelayProgram, PrintsEachCodeItIssuesForThePhoneToDictateTextAsGrowingInteri
                                   "-days", "1", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"})
                   .exitCode, 0);
     QProcess relay;
-    relay.start(TELLWIRE_RELAY_BINARY, {"--listen", "127.0.0.1:0", "--tls-cert", cert, "--tls-key", key});
+    relay.start(TELLWIRE_RELAY_BINARY,
+                {"--listen", "127.0.0.1:0", "--tls-cert", cert, "--tls-key", key, "--state", dir.filePath("state")});
     const auto line = [&] { return waitUntil([&] { return relay.canReadLine(); }) ? relay.readLine() : QString(); };
     const QString address = QRegularExpression("^listening on (https://127.0.0.1:[0-9]+)\n$").match(line()).captured(1);
     ASSERT_FALSE(address.isEmpty());
@@ -280,8 +327,42 @@ TEST(RelayProgram, PrintsEachCodeItIssuesForThePhoneToDictateTextAsGrowingInteri
     EXPECT_EQ(said, "今天天/今天天气很好/今天天气很好，我们/今天天气很好，我们出去走/今天天气很好，我们出去走走.");
     EXPECT_EQ(events.back().value("type", ""), "session_end");
     EXPECT_EQ(events.back()["session"], events.front()["session"]);
-    const auto second = runTool(TELLWIRE_RELAY_BINARY, {"--listen", address.mid(8)}); // not a shared port
+    const auto second = runTool(TELLWIRE_RELAY_BINARY, {"--listen", address.mid(8), "--state", dir.path()}); // not shared
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_TRUE(second.err.contains(msg::kRelayCannotListen)) << second.err.toStdString();
     EXPECT_TRUE(!::kill(relay.processId(), SIGTERM) && relay.waitForFinished() && !relay.exitCode()) << "stops cleanly";
+}
+
+// Off loopback only HTTPS, with a certificate made at first start and kept; never a fixed code.
+TEST(RelayProgram, ServesPhonesOnTheNetworkOnlyOverHttpsWithTheCertificateItMadeAndKept)
+{
+    QTemporaryDir state;
+    const QStringList arguments{"--listen", "127.0.0.1:0", "--lan", "127.0.0.2:0", "--state", state.path()};
+    const auto fixedCode = runTool(TELLWIRE_RELAY_BINARY, arguments + QStringList{"--code", kCode.c_str()});
+    EXPECT_EQ(fixedCode.exitCode, 2);
+    std::string fingerprint;
+    for (int start = 0; start < 2; ++start) {
+        QProcess relay;
+        relay.start(TELLWIRE_RELAY_BINARY, arguments);
+        QStringList lines;
+        ASSERT_TRUE(waitUntil([&] {
+            while (relay.canReadLine())
+                lines << QString::fromUtf8(relay.readLine()).trimmed();
+            return lines.size() >= 3;
+        }));
+        const QString lan = QRegularExpression("^listening on https://(127.0.0.2:[0-9]+)$").match(lines[1]).captured(1);
+        ASSERT_FALSE(lan.isEmpty()) << lines.join('\n').toStdString();
+        EXPECT_EQ(fingerprint.empty() ? lines[2].toStdString() : fingerprint, lines[2].toStdString()) << "kept";
+        fingerprint = lines[2].toStdString();
+        httplib::SSLClient phone("127.0.0.2", lan.section(':', 1).toInt());
+        phone.set_ca_cert_path(state.filePath("tls-cert.pem").toStdString().c_str());
+        const auto page = phone.Get("/");
+        ASSERT_TRUE(page) << httplib::to_string(page.error());
+        EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
+        EXPECT_THAT(page->get_header_value("Content-Security-Policy"), ::testing::HasSubstr("default-src 'self'"));
+        EXPECT_FALSE(httplib::Client("http://" + lan.toStdString()).Get("/")) << "no plain HTTP";
+        EXPECT_TRUE(!::kill(relay.processId(), SIGTERM) && relay.waitForFinished());
+    }
+    for (const char* secret : {"local-secret", "tls-key.pem", "relay.db"})
+        EXPECT_EQ(QFile(state.filePath(secret)).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0) << secret;
 }

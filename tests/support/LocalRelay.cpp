@@ -36,7 +36,7 @@ LocalRelay::~LocalRelay()
 bool LocalRelay::start()
 {
     const QString listen = origin.isEmpty() ? QStringLiteral("127.0.0.1:0") : origin.mid(QStringLiteral("http://").size());
-    relay_.start(executable_, {"--listen", listen, "--code", kCode, "--hold", "2", "--state", state_.path()});
+    relay_.start(executable_, {"--listen", listen, "--code", kCode, "--hold", "2", "--state", state_.filePath("tellwire-relay")});
     // The first line names the chosen port.
     if (!relay_.waitForStarted() || !waitForLine(QStringLiteral("listening on http://")))
         return false;

@@ -23,6 +23,9 @@ public:
     // Publishes one event as the phone (phoneToken must be set).
     bool say(const QString& utterance, const QString& text, bool final);
 
+    // The XDG state folder whose tellwire-relay/ holds this relay's state.
+    QString stateHome() const { return state_.path(); }
+
     QString origin;
     QString phoneToken;
 

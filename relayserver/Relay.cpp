@@ -68,10 +68,15 @@ Outcome<std::string> Relay::requestCode(std::string_view phone)
         std::lock_guard lock(mutex_);
         issued = codes_.issue(*number, now());
     }
-    if (const auto* code = std::get_if<std::string>(&issued))
-        say("code " + *code + " for " + *number + " (valid 5 minutes)");
-    else
+    const auto* code = std::get_if<std::string>(&issued);
+    if (!code) {
         say("code request for " + *number + " refused: too many requests");
+    } else if (options_.sendCode) {
+        options_.sendCode(*number, *code);
+        say("code sent to " + *number);
+    } else {
+        say("code " + *code + " for " + *number + " (valid 5 minutes)");
+    }
     return issued;
 }
 

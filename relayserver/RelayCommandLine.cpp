@@ -59,6 +59,7 @@ const char* RelayCommandLine::usage()
 {
     return "usage: tellwire-relay [--listen HOST:PORT] [--code NNNNNN] [--hold SECONDS]\n"
            "                      [--tls-cert FILE --tls-key FILE] [--state DIR] [--lan HOST:PORT]\n"
+           "                      [--sms-command PROGRAM]\n"
            "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8787; port 0 picks a free port);\n"
            "                      off loopback it serves HTTPS only\n"
            "  --lan HOST:PORT     also listen here, HTTPS only, for phones on this machine's networks\n"
@@ -68,6 +69,7 @@ const char* RelayCommandLine::usage()
            "  --tls-cert FILE     serve HTTPS with this PEM certificate (default off loopback: one made\n"
            "                      at first start in the state folder) ...\n"
            "  --tls-key FILE      ... and this PEM private key\n"
+           "  --sms-command PROGRAM  text each code: PROGRAM NUMBER CODE, no shell (default: the console)\n"
            "  --state DIR         keep accounts and sign-ins here (default $XDG_STATE_HOME/tellwire-relay,\n"
            "                      else ~/.local/state/tellwire-relay)\n";
 }
@@ -83,7 +85,8 @@ std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::v
             continue;
         }
         if (option != "--listen" && option != "--code" && option != "--hold" && option != "--tls-cert"
-            && option != "--tls-key" && option != "--state" && option != "--lan")
+            && option != "--tls-key" && option != "--state" && option != "--lan"
+            && option != "--sms-command")
             return "unknown option " + option;
         if (i + 1 >= args.size())
             return option + " needs a value";
@@ -105,6 +108,10 @@ std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::v
             if (!hold)
                 return "--hold wants a number of seconds from 0 to 24";
             line.hold = *hold;
+        } else if (option == "--sms-command") {
+            if (value.empty())
+                return "--sms-command wants a program";
+            line.smsCommand = value;
         } else if (option == "--state") {
             if (value.empty())
                 return "--state wants a folder";

@@ -20,6 +20,8 @@ struct RelayCommandLine {
     std::optional<TlsFiles> tls;
     // A second listener, for phones on this machine's networks: HTTPS only.
     std::optional<std::pair<std::string, int>> lan;
+    // Run with the number and the code as its two arguments to text a code.
+    std::string smsCommand;
     // Where accounts and device tokens are kept; empty: the user's state folder.
     std::string stateDir;
     bool help = false;

@@ -37,6 +37,9 @@ struct RelayOptions {
     std::function<std::int64_t()> now;
     // One console line (codes, sign-ins); nothing is said when empty.
     std::function<void(const std::string&)> notice;
+    // Sends a code to its number by text message; without it the code goes
+    // to the console.
+    std::function<void(const std::string& number, const std::string& code)> sendCode;
     RelayLimits limits;
     // Signs the desktop of this machine's user in to the local account; only
     // that user can read it. Empty: no local sign-in.

@@ -7,6 +7,7 @@
 #include "SqliteRelayStore.h"
 
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -55,6 +56,17 @@ std::string localSecret(const std::filesystem::path& dir)
     return secret;
 }
 
+// Runs the command with number and code as arguments, never through a shell;
+// the child is reaped by the kernel (SIGCHLD is ignored).
+void textCode(const std::string& command, const std::string& number, const std::string& code)
+{
+    std::vector<char*> argv{const_cast<char*>(command.c_str()), const_cast<char*>(number.c_str()),
+                            const_cast<char*>(code.c_str()), nullptr};
+    pid_t child = 0;
+    if (const int error = posix_spawnp(&child, command.c_str(), nullptr, nullptr, argv.data(), environ))
+        std::cerr << "tellwire-relay: cannot run " << command << ": " << std::strerror(error) << std::endl;
+}
+
 struct Listener {
     std::string host;
     int port = 0;
@@ -96,6 +108,7 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGCHLD, SIG_IGN);
 
     // Off loopback only HTTPS, with a certificate made at first start unless one is given.
     std::vector<Listener> listeners;
@@ -112,6 +125,10 @@ int main(int argc, char** argv)
         std::lock_guard lock(console);
         std::cout << text << std::endl;
     };
+    if (!line.smsCommand.empty())
+        options.sendCode = [command = line.smsCommand](const std::string& number, const std::string& code) {
+            textCode(command, number, code);
+        };
     std::unique_ptr<RelayStore> store;
     try {
         const std::filesystem::path state = line.stateDir.empty() ? defaultStateDir() : std::filesystem::path(line.stateDir);

@@ -96,6 +96,8 @@ TEST_F(InstalledTellwireTest, InstallLaysOutTheProgramsTheComponentTheDictionary
     EXPECT_EQ(menu.value("Desktop Entry/Exec").toString() + " " + menu.value("Desktop Entry/Icon").toString(),
               "TellwireDesktop tellwire");
     EXPECT_EQ(runTool("desktop-file-validate", {entry}).exitCode, 0);
+    QSettings unit(installed("share/systemd/user/tellwire-relay.service"), QSettings::IniFormat);
+    EXPECT_TRUE(unit.value("Service/ExecStart").toString().startsWith(installed("bin/tellwire-relay") + " "));
 }
 
 // Each failure: one line on standard error and its exit code (an ordinary user, as whom root runs it, gets the sudo

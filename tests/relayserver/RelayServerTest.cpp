@@ -71,7 +71,7 @@ struct Client {
 struct TestRelay : Client {
     explicit TestRelay(tellwire::RelayLimits limits = {}, std::chrono::milliseconds hold = 0ms,
                        std::unique_ptr<tellwire::RelayStore> store = nullptr)
-        : relay({.fixedCode = kCode, .hold = hold, .now = [this] { return clock.load(); }, .notice = {},
+        : relay({.fixedCode = kCode, .hold = hold, .now = [this] { return clock.load(); }, .notice = {}, .sendCode = {},
                  .limits = limits, .localSecret = kLocalSecret,
                  .phoneOrigins = [] { return std::vector<std::string>{"https://192.0.2.7:8788"}; }, .fingerprint = "SHA256:AB"},
                 std::move(store))
@@ -365,4 +365,25 @@ TEST(RelayProgram, ServesPhonesOnTheNetworkOnlyOverHttpsWithTheCertificateItMade
     }
     for (const char* secret : {"local-secret", "tls-key.pem", "relay.db"})
         EXPECT_EQ(QFile(state.filePath(secret)).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0) << secret;
+}
+
+TEST(RelayProgram, TextsEachCodeThroughTheSmsCommandWithNumberAndCodeAsArgumentsAndNeverPrintsIt)
+{
+    QTemporaryDir dir;
+    QProcess relay;
+    relay.setWorkingDirectory(dir.path()); // `touch NUMBER CODE` leaves two files here
+    relay.start(TELLWIRE_RELAY_BINARY, {"--listen", "127.0.0.1:0", "--state", dir.filePath("state"), "--sms-command", "touch"});
+    QString console;
+    const auto sees = [&](const QString& text) {
+        return waitUntil([&] { return (console += QString::fromUtf8(relay.readAllStandardOutput())).contains(text); });
+    };
+    ASSERT_TRUE(sees("listening on "));
+    const Client client{QRegularExpression("http://127.0.0.1:[0-9]+").match(console).captured().toStdString()};
+    EXPECT_EQ(client.call(kRequest, {{"phone", "+8613800138000"}}).status, 200);
+    ASSERT_TRUE(sees("code sent to 13800138000"));
+    QStringList texted;
+    ASSERT_TRUE(waitUntil([&] { return (texted = QDir(dir.path()).entryList(QDir::Files)).size() == 2; }));
+    ASSERT_TRUE(texted.removeOne("13800138000"));
+    EXPECT_EQ(client.signIn(kNumber, "desktop", texted[0].toStdString()).size(), 64u) << "the texted code";
+    EXPECT_FALSE(console.contains(texted[0])) << console.toStdString();
 }

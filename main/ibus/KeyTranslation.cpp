@@ -45,6 +45,9 @@ KeyEvent translateKey(unsigned keyval, unsigned state)
         event.modifierFlags |= KeyEvent::kCommand;
     if (state & IBUS_CONTROL_MASK)
         event.modifierFlags |= KeyEvent::kControl;
+    // Mod1 is Alt; AltGr (Mod5) types characters and is left alone.
+    if (state & (IBUS_MOD1_MASK | IBUS_META_MASK | IBUS_HYPER_MASK))
+        event.modifierFlags |= KeyEvent::kAlt;
     if (state & IBUS_SHIFT_MASK)
         event.modifierFlags |= KeyEvent::kShift;
     event.keyCode = keyCodeFor(keyval);

@@ -13,6 +13,7 @@ struct KeyEvent {
     // Modifier flags.
     static constexpr std::uint64_t kShift = 0x20000;
     static constexpr std::uint64_t kControl = 0x40000;
+    static constexpr std::uint64_t kAlt = 0x80000; // also Meta and Hyper: shortcuts, never characters
     static constexpr std::uint64_t kCommand = 0x100000; // Super on Linux
 
     // Key codes of the keys the keyboard treats specially; any other key has a

@@ -165,7 +165,7 @@ bool VoiceInputController::handle(const KeyEvent* event)
     if (!event || !event->keyDown)
         return false;
     const std::uint64_t flags = event->modifierFlags;
-    if (flags & (KeyEvent::kCommand | KeyEvent::kControl)) {
+    if (flags & (KeyEvent::kCommand | KeyEvent::kControl | KeyEvent::kAlt)) {
         // Shortcuts belong to the application; a composition stays open.
         interruptVoice();
         return false;
@@ -185,12 +185,14 @@ bool VoiceInputController::handle(const KeyEvent* event)
 
     const QString key = event->characters.value_or(QString()).toLower();
     if (event->keyCode == KeyEvent::kEscape) {
+        // Cancels a composition; with none, Escape is the application's (closing a dialog, say).
+        const bool composing = !pinyin_.isEmpty();
         pinyin_.clear();
         choices_.clear();
         clearMarked();
         hideCandidates();
         queued_.clear();
-        return true;
+        return composing;
     }
     if (event->keyCode == KeyEvent::kDelete && !pinyin_.isEmpty()) {
         pinyin_.chop(1);

@@ -34,8 +34,11 @@ TEST(KeyTranslationTest, PressesGetCodesLowercasedCharactersAndModifiers)
         {IBUS_KEY_c, IBUS_MOD4_MASK, true, KeyEvent::kOther, QStringLiteral("c"), KeyEvent::kCommand},
         {IBUS_KEY_c, IBUS_CONTROL_MASK, true, KeyEvent::kOther, QStringLiteral("c"), KeyEvent::kControl},
         {IBUS_KEY_space, IBUS_SHIFT_MASK, true, KeyEvent::kSpace, QStringLiteral(" "), KeyEvent::kShift},
-        // Alt and Caps Lock are not examined.
-        {IBUS_KEY_a, IBUS_MOD1_MASK | IBUS_LOCK_MASK, true, KeyEvent::kOther, QStringLiteral("a")},
+        // Alt, Meta and Hyper make shortcuts; AltGr and Caps Lock are not examined.
+        {IBUS_KEY_d, IBUS_MOD1_MASK | IBUS_LOCK_MASK, true, KeyEvent::kOther, QStringLiteral("d"), KeyEvent::kAlt},
+        {IBUS_KEY_d, IBUS_META_MASK, true, KeyEvent::kOther, QStringLiteral("d"), KeyEvent::kAlt},
+        {IBUS_KEY_d, IBUS_HYPER_MASK, true, KeyEvent::kOther, QStringLiteral("d"), KeyEvent::kAlt},
+        {IBUS_KEY_a, IBUS_MOD5_MASK, true, KeyEvent::kOther, QStringLiteral("a")},
     };
     for (const auto& c : cases) {
         const KeyEvent event = translateKey(c.keyval, c.state);

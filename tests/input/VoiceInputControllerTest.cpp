@@ -18,14 +18,14 @@ using namespace tellwire::testing;
 // Plays a script into a controller and returns what the application then shows: the text committed, with
 // each key passed on in its place (the screen keeps both). [u:text] is interim voice of utterance u, [u=text]
 // its final; | the client's request to finish; ⊘ focus lost and back; ☞ a click on the second candidate (if any);
-// ⇧ ⌃ ⌘ hold a modifier for the next key; ␣ ⏎ ⌤ ⌫ ⎋ ← → ↑ ↓ are keys, ∅ one without a character.
+// ⇧ ⌃ ⌘ ⌥ hold a modifier for the next key; ␣ ⏎ ⌤ ⌫ ⎋ ← → ↑ ↓ are keys, ∅ one without a character.
 QString play(VoiceInputController& ime, RecordingClient& screen, const QString& script)
 {
     static const QHash<QChar, std::uint16_t> codes{{u'␣', KeyEvent::kSpace}, {u'⏎', KeyEvent::kReturn},
         {u'⌤', KeyEvent::kKeypadEnter}, {u'⌫', KeyEvent::kDelete}, {u'⎋', KeyEvent::kEscape}, {u'←', KeyEvent::kLeft},
         {u'→', KeyEvent::kRight}, {u'↓', KeyEvent::kDown}, {u'↑', KeyEvent::kUp}, {u'∅', KeyEvent::kOther}};
     static const QHash<QChar, std::uint64_t> modifiers{
-        {u'⇧', KeyEvent::kShift}, {u'⌃', KeyEvent::kControl}, {u'⌘', KeyEvent::kCommand}};
+        {u'⇧', KeyEvent::kShift}, {u'⌃', KeyEvent::kControl}, {u'⌘', KeyEvent::kCommand}, {u'⌥', KeyEvent::kAlt}};
     const qsizetype before = screen.committed.size();
     KeyEvent key;
     for (qsizetype i = 0, start = 0; i < script.size(); ++i) {
@@ -88,9 +88,9 @@ TEST_F(ControllerTest, KeysAndVoiceEndUpOnScreenInTheirOrder)
         {"nihao[1=呀]☞", "拟好呀"}, {"ni[1=语]←", "你语←"}, {"ni→", "你→"}, {"ni↑", "你↑"}, {"ni↓", "你↓"},
         {"hao⌤", "好⌤"}, {"xa1", "xa1"}, {"ni'⇧HAO", "", "ni'hao"}, {"nih⌫", "", "ni"}, {"n⌫⌫", "⌫"},
         {std::string(64, 'a') + "b␣", std::string(64, 'a')}, // a 65th letter is swallowed
-        {"␣⏎1←.∅⎋", "␣⏎1←.∅"}, // without a composition keys belong to the application, but Escape
+        {"␣⏎1←.∅⎋", "␣⏎1←.∅⎋"}, // without a composition keys belong to the application
         // Shortcuts go to the application and leave the composition; Shift+Space commits it and switches, and back.
-        {"ni⌘c⌃v⌃⇧␣", "⌘c⌃v⌃⇧␣", "ni"}, {"ni⇧␣n⎋", "你n⎋"}, {"⇧␣⇧␣n", "", "n"},
+        {"ni⌘c⌃v⌃⇧␣⌥d", "⌘c⌃v⌃⇧␣⌥d", "ni"}, {"⌥d", "⌥d"}, {"ni⇧␣n⎋", "你n⎋"}, {"⇧␣⇧␣n", "", "n"},
         // Interim voice shows until a key is typed over it; its utterance then stays away.
         {"[1:你][2:笑😀]", "", "笑😀"}, {"[U:你]n[U:你好][U=你好。]i␣[U:又是U]", "你", "又是U"},
         {"[V:你]⇧␣n[V:还在说][W:新的]", "n", "新的"}, {"[V:你]⌘c[V:还在说]", "⌘c"},
@@ -98,9 +98,9 @@ TEST_F(ControllerTest, KeysAndVoiceEndUpOnScreenInTheirOrder)
         {"[V:说话中]⇧␣", "", "说话中"}, {"[V:说话中]|", ""}, {"[V:说话中]|[V:又说]", "", "又说"},
         // Losing focus commits the composition, drops held finals and takes interim text away for now.
         {"hao[1=一]⊘a␣", "好a"}, {"hao⊘", "好"}, {"[1:临时]⊘", ""}, {"[1:临时]⊘[1:再说]", "", "再说"},
-        // Finals wait for the composition and follow whatever ends it, but Escape.
+        // Finals wait for the composition and follow whatever ends it, but Escape, which drops them.
         {"ni[1:一半][1=第一句。][2=第二句。]2", "泥第一句。第二句。"}, {"a[1=语音]⌫", "语音"},
-        {"hao[1=一]|a␣", "好a一"}, {"ni[1=丢掉]⎋hao␣", "好"}, {"ni[1=丢掉]|⎋hao␣", "你好"},
+        {"hao[1=一]|a␣", "好a一"}, {"ni[1=丢掉]⎋hao␣", "好"}, {"ni[1=丢掉]|⎋hao␣", "你⎋好"},
         {"a" + QByteArray("[1=x]").repeated(31).toStdString() + "⏎", "a" + std::string(30, 'x')}}; // thirty at most
     for (const auto& [script, screen, marked] : cases) {
         SCOPED_TRACE(script);

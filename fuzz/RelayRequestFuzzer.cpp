@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -73,20 +74,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     address.sin_family = AF_INET;
     address.sin_port = htons(std::uint16_t(live.port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    // libFuzzer's timeout alarm may interrupt connect(); the connection then completes on its own.
+    int connected = connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (connected != 0 && errno == EINTR) {
+        pollfd writable{sock, POLLOUT, 0};
+        int error = 0;
+        socklen_t size = sizeof error;
+        while (poll(&writable, 1, 10000) < 0 && errno == EINTR) {
+        }
+        connected = getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0 ? 0 : (errno = error, -1);
+    }
+    if (connected != 0) {
         fprintf(stderr, "fuzz_relay_requests: the relay is gone: %s\n", strerror(errno));
         std::abort();
     }
     for (std::size_t sent = 0; sent < request.size();) {
         const ssize_t n = send(sock, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
             break; // the relay may close early on a refused request
         sent += std::size_t(n);
     }
     shutdown(sock, SHUT_WR);
     char reply[4096];
-    while (recv(sock, reply, sizeof reply, 0) > 0) {
-    }
+    for (ssize_t n = 1; n > 0 || (n < 0 && errno == EINTR);)
+        n = recv(sock, reply, sizeof reply, 0);
     close(sock);
     return 0;
 }

@@ -136,6 +136,8 @@ void InputMethodServer::disconnected()
         factory_ = nullptr;
     }
     engines_.clear();
+    // A new daemon hands out the same context paths for other applications.
+    contexts_.clear();
 }
 
 void InputMethodServer::nameRequested(GAsyncResult* result)

@@ -23,6 +23,7 @@ TellwireEngine::TellwireEngine(IBusEngine* engine, IBusBus* bus, ContextRegistry
     g_signal_connect(engine_, "focus-in", G_CALLBACK(onPlainFocusIn), this);
     g_signal_connect(engine_, "focus-out-id", G_CALLBACK(onFocusOutId), this);
     g_signal_connect(engine_, "reset", G_CALLBACK(onReset), this);
+    g_signal_connect(engine_, "set-content-type", G_CALLBACK(onSetContentType), this);
     g_signal_connect(engine_, "candidate-clicked", G_CALLBACK(onCandidateClicked), this);
     g_signal_connect(engine_, "destroy", G_CALLBACK(onDestroy), this);
 }
@@ -142,6 +143,16 @@ void TellwireEngine::reset()
     session->client().endKeyEvent();
 }
 
+void TellwireEngine::setContentType(unsigned purpose)
+{
+    InputContextSession* session = focusedSession();
+    if (!session)
+        return;
+    session->client().beginKeyEvent();
+    session->controller().setSecret(purpose == IBUS_INPUT_PURPOSE_PASSWORD || purpose == IBUS_INPUT_PURPOSE_PIN);
+    session->client().endKeyEvent();
+}
+
 void TellwireEngine::candidateClicked(unsigned index)
 {
     InputContextSession* session = focusedSession();
@@ -179,6 +190,11 @@ void TellwireEngine::onFocusOutId(IBusEngine*, const char* path, void* self)
 void TellwireEngine::onReset(IBusEngine*, void* self)
 {
     static_cast<TellwireEngine*>(self)->reset();
+}
+
+void TellwireEngine::onSetContentType(IBusEngine*, unsigned purpose, unsigned, void* self)
+{
+    static_cast<TellwireEngine*>(self)->setContentType(purpose);
 }
 
 void TellwireEngine::onCandidateClicked(IBusEngine*, unsigned index, unsigned, unsigned, void* self)

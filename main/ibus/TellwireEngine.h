@@ -49,6 +49,7 @@ private:
     void focusOut(const QString& path);
     bool processKey(unsigned keyval, unsigned state);
     void reset();
+    void setContentType(unsigned purpose);
     void candidateClicked(unsigned index);
 
     void plainFocusIn();
@@ -58,6 +59,7 @@ private:
     static void onFocusInId(IBusEngine*, const char* path, const char* client, void* self);
     static void onFocusOutId(IBusEngine*, const char* path, void* self);
     static void onReset(IBusEngine*, void* self);
+    static void onSetContentType(IBusEngine*, unsigned purpose, unsigned hints, void* self);
     static void onCandidateClicked(IBusEngine*, unsigned index, unsigned button, unsigned state, void* self);
     static void onDestroy(IBusEngine*, void* self);
 

@@ -96,8 +96,22 @@ void VoiceInputController::commitComposition()
     abandonVoice();
 }
 
+void VoiceInputController::setSecret(bool secret)
+{
+    if (secret == secret_)
+        return;
+    commitPinyin();
+    abandonVoice();
+    queued_.clear();
+    hideCandidates();
+    secret_ = secret;
+    focusEpoch_ = QUuid::createUuid();
+}
+
 void VoiceInputController::voice(const QString& text, bool final, const QString& id)
 {
+    if (secret_)
+        return;
     if (discarded_.contains(id)) {
         if (final)
             discarded_.remove(id);
@@ -162,7 +176,7 @@ void VoiceInputController::interruptVoice()
 
 bool VoiceInputController::handle(const KeyEvent* event)
 {
-    if (!event || !event->keyDown)
+    if (!event || !event->keyDown || secret_)
         return false;
     const std::uint64_t flags = event->modifierFlags;
     if (flags & (KeyEvent::kCommand | KeyEvent::kControl | KeyEvent::kAlt)) {

@@ -56,6 +56,11 @@ public:
     void activateServer();
     void deactivateServer();
     void commitComposition();
+    // The field takes a password or a PIN: keys pass untouched, and no
+    // dictated text is shown or typed there (it stays in the history). A
+    // change starts a new stretch of focus, as the field may have changed.
+    void setSecret(bool secret);
+    bool secret() const { return secret_; }
 
     // The one entry for dictated text: interim text becomes marked text, final
     // text is inserted; held back while a composition is open.
@@ -107,6 +112,7 @@ private:
     QSet<QString> discarded_;
     std::vector<std::pair<QString, QString>> queued_; // (utterance, text), oldest first
     std::unique_ptr<CandidateWindow> candidatePanel_;
+    bool secret_ = false;
 };
 
 } // namespace tellwire

@@ -144,6 +144,11 @@ void TestInputContext::reset()
     ibus_input_context_reset(context_);
 }
 
+void TestInputContext::setContentType(unsigned purpose, unsigned hints)
+{
+    ibus_input_context_set_content_type(context_, purpose, hints);
+}
+
 std::optional<bool> TestInputContext::sendKey(unsigned keyval, unsigned state)
 {
     GVariant* answer = call(g_dbus_proxy_get_object_path(G_DBUS_PROXY(context_)), "org.freedesktop.IBus.InputContext",

@@ -38,6 +38,8 @@ public:
     void focusIn();
     void focusOut();
     void reset();
+    // The field's purpose and hints, as IBusInputPurpose and IBusInputHints.
+    void setContentType(unsigned purpose, unsigned hints = 0);
     // Sends a key press (and its release) and returns whether the engine
     // handled the press; nullopt when no answer came.
     std::optional<bool> press(unsigned keyval, unsigned state = 0);

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QIcon>
 #include <QTimer>
 
 #include <cstdio>
@@ -39,6 +40,9 @@ int main(int argc, char** argv)
     qputenv("QT_IM_MODULE", "none");
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tellwire"));
+    // Docks and window lists match the windows to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tellwire-desktop"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tellwire")));
     app.setQuitOnLastWindowClosed(false);
     // The daemon starts the engine with --ibus; nothing else is read.
     const bool startedByDaemon = app.arguments().contains(QStringLiteral("--ibus"));

@@ -5,6 +5,8 @@
 //   clock       -> "at T"    the page's clock, nothing else done
 //   type CHAR   -> "at T"    CHAR appended to the box; T is when its input event was dispatched
 //   final       -> "done"    Enter pressed; answered once the box is empty again
+//   timings     -> "timings [[start, requestStart, responseStart, responseEnd], ...]"
+//                  the page's Resource Timing of every POST /v1/events so far, on the same clock as T
 // T is performance.timeOrigin + performance.now() in the page, in ms.
 // "type" and "final" keep at least TELLWIRE_BENCH_SPACING_MS (150) between
 // changes: the page sends at most one interim per 100 ms, and a change that
@@ -53,6 +55,8 @@ async function main() {
     if (!response || response.status() !== 200) throw new Error(`the page answered ${response && response.status()}`);
     await page.waitForFunction(() => document.getElementById('state').textContent === '已连接' &&
                                      location.hash === '' && localStorage.getItem('tellwire.token'));
+    // Room for every send of the run (the default keeps 250).
+    await page.evaluate(() => performance.setResourceTimingBufferSize(100000));
     await page.tap('#text');
     say('ready');
 
@@ -85,6 +89,12 @@ async function main() {
         await page.keyboard.press('Enter');
         await page.waitForFunction(() => document.getElementById('text').value === '');
         say('done');
+      } else if (command === 'timings') {
+        const sends = await page.evaluate(() => performance.getEntriesByType('resource')
+          .filter((e) => new URL(e.name).pathname === '/v1/events')
+          .map((e) => [e.startTime, e.requestStart, e.responseStart, e.responseEnd]
+            .map((t) => performance.timeOrigin + t)));
+        say(`timings ${JSON.stringify(sends)}`);
       } else {
         throw new Error(`unknown command: ${line}`);
       }

@@ -50,6 +50,11 @@ AppDelegate::AppDelegate(DesktopState& state, RelayClient& relay, QObject* paren
     , relay_(relay)
     , appearance_(state.defaults())
 {
+    idlePanel_.setSingleShot(true);
+    connect(&idlePanel_, &QTimer::timeout, this, [this] {
+        if (!relay_.router().active() && !(settings_ && settings_->isVisible()))
+            showPanel();
+    });
 }
 
 AppDelegate::~AppDelegate()
@@ -126,14 +131,14 @@ void AppDelegate::showPanel()
 
 void AppDelegate::hidePanel()
 {
+    idlePanel_.stop();
     if (panel_)
         panel_->hide();
 }
 
 void AppDelegate::showPanelIfIdle()
 {
-    if (!relay_.router().active())
-        showPanel();
+    idlePanel_.start(kIdlePanelDelay);
 }
 
 void AppDelegate::showSettings()

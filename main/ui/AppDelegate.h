@@ -5,7 +5,9 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
+#include <chrono>
 #include <memory>
 
 class QMenu;
@@ -35,6 +37,9 @@ public:
     static const QString kBusInterface;
     static const QString kBusMember;
     static const QString kShowSettings;
+    // How long the focus must stay away from every field before the panel
+    // shows: moving between two fields passes through "no field".
+    static constexpr std::chrono::milliseconds kIdlePanelDelay{250};
 
     AppDelegate(DesktopState& state, RelayClient& relay, QObject* parent = nullptr);
     ~AppDelegate() override;
@@ -47,6 +52,8 @@ public:
     // Shows the panel without taking the keyboard from anyone.
     void showPanel();
     void hidePanel() override;
+    // After kIdlePanelDelay, if no field has taken the focus meanwhile and the
+    // settings window is not open (the panel would cover it).
     void showPanelIfIdle() override;
     // Brings the settings window to the front and gives it the keyboard,
     // creating it on first use.
@@ -76,6 +83,7 @@ private:
     QSystemTrayIcon* tray_ = nullptr;
     std::unique_ptr<DesktopPanel> panel_;
     std::unique_ptr<DesktopSettings> settings_;
+    QTimer idlePanel_;
     bool listening_ = false;
 };
 

@@ -68,6 +68,9 @@ TEST_F(DesktopWindowsTest, WindowsShowTheirTextsInReadingOrderInTheSchemeChosenW
         menu.append(action->text());
     EXPECT_EQ(menu, (QStringList{"显示语音记录", "设置与连接", "中英文切换 ⇧空格"}));
     EXPECT_TRUE(panel->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    EXPECT_FALSE(testing::waitUntil([&] { return panel->isVisible(); }, 3 * AppDelegate::kIdlePanelDelay))
+        << "never over the settings window of a first launch";
+    choose(0);
     for (QLineEdit* field : {settings->phoneField(), settings->codeField(), appearance->accentField()})
         EXPECT_FALSE(field->testAttribute(Qt::WA_InputMethodEnabled));
     EXPECT_EQ(texts(panel), (QStringList{msg::kNotConnected, "中", "点击输入框后，文字将在光标处输入", "复制文字", "暂停接收"}));
@@ -116,9 +119,17 @@ TEST_F(DesktopWindowsTest, WindowsShowTheirTextsInReadingOrderInTheSchemeChosenW
 // What pausing does to a field's text is in RoutingTest and PollingFaultTest.
 TEST_F(DesktopWindowsTest, PanelShowsItselfOnlyWithNoFieldFocusedAndItsButtonPausesAndResumes)
 {
+    settings->hide();
     VoiceInputController field(state, relay.router(), state.shell());
     field.activateServer();
     app.showPanelIfIdle();
+    EXPECT_FALSE(testing::waitUntil([&] { return panel->isVisible(); }, 3 * AppDelegate::kIdlePanelDelay));
+    field.deactivateServer(); // focus moving to another field passes through none
+    field.activateServer();
+    EXPECT_FALSE(testing::waitUntil([&] { return panel->isVisible(); }, 3 * AppDelegate::kIdlePanelDelay)) << "no flash";
+    field.deactivateServer();
+    EXPECT_TRUE(testing::waitUntil([&] { return panel->isVisible(); }));
+    field.activateServer();
     EXPECT_FALSE(panel->isVisible());
     choose(0); // 显示语音记录, whatever has focus
     EXPECT_TRUE(panel->isVisible());

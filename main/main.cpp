@@ -1,6 +1,9 @@
 // The Tellwire process: the input-method server on IBus, the relay client and
 // the desktop windows, all on the one main thread.
 
+// GLib's headers come before Qt's, whose signals/slots keywords they use as names.
+#include <gio/gio.h>
+
 #include "ibus/InputMethodServer.h"
 #include "model/DesktopState.h"
 #include "relayclient/RelayClient.h"
@@ -20,6 +23,20 @@
 namespace {
 
 const QString kBusName = QStringLiteral("cc.orrisfeld.tellwire.inputmethod");
+
+// The process belongs to its login session: when the session bus goes, so
+// does Tellwire, instead of living on orphaned.
+void quitWithSessionBus()
+{
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus)
+        return;
+    g_dbus_connection_set_exit_on_close(bus, FALSE);
+    g_signal_connect(bus, "closed", G_CALLBACK(+[](GDBusConnection*, gboolean, GError*, gpointer) {
+                         QCoreApplication::quit();
+                     }),
+                     nullptr);
+}
 
 // One instance per session: false when another process owns the name.
 bool claimSessionName()
@@ -49,6 +66,7 @@ int main(int argc, char** argv)
 
     if (!claimSessionName())
         return 0;
+    quitWithSessionBus();
 
     // The model, made from the Secret Service and the settings file; like the
     // model, they are never destroyed.

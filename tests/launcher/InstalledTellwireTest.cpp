@@ -14,6 +14,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QDBusConnectionInterface>
+
+#include <csignal>
+
 #include <cerrno>
 #include <unistd.h>
 
@@ -204,6 +208,12 @@ TEST_F(InstalledTellwireTest, LauncherReportsAMissingTellwireAndStartsAWorkingOn
     EXPECT_TRUE(waitUntil(
         [&] { return runTool("xwininfo", {"-display", display, "-name", "语音输入设置"}).out.contains("IsViewable"); },
         20s));
+
+    // The session ends: Tellwire goes with its bus instead of living on orphaned.
+    const auto pid = session.bus.connection().interface()->servicePid(kEngine);
+    ASSERT_TRUE(pid.isValid() && pid.value() > 0);
+    session.bus.stop();
+    EXPECT_TRUE(waitUntil([&] { return ::kill(pid_t(pid.value()), 0) != 0; }, 10s)) << "still running";
 }
 
 #include "InstalledTellwireTest.moc"

@@ -22,6 +22,11 @@ PrivateSessionBus::PrivateSessionBus()
 
 PrivateSessionBus::~PrivateSessionBus()
 {
+    stop();
+}
+
+void PrivateSessionBus::stop()
+{
     QDBusConnection::disconnectFromBus(connectionName_);
     daemon_.terminate();
     daemon_.waitForFinished(5000);
@@ -41,6 +46,8 @@ QProcessEnvironment PrivateSessionBus::environment() const
 
 void PrivateSessionBus::stopOwnerOf(const QString& name)
 {
+    if (!isUp())
+        return; // gone with the bus
     const auto pid = connection().interface()->servicePid(name);
     if (!pid.isValid() || pid.value() == 0)
         return;

@@ -21,6 +21,8 @@ public:
 
     // Stops the process that owns `name` on this bus, if any.
     void stopOwnerOf(const QString& name);
+    // Ends the bus, as a logout does.
+    void stop();
 
 private:
     QProcess daemon_;

@@ -66,7 +66,7 @@ protected:
     }
 };
 
-TEST_F(InputMethodServerTest, EachContextHasItsControllerAndNoFocusTypesNothing)
+TEST_F(InputMethodServerTest, EachContextHasItsControllerNoFocusTypesNothingAndADaemonRestartIsSurvived)
 {
     auto first = focusedContext();
     ASSERT_TRUE(first);
@@ -90,6 +90,15 @@ TEST_F(InputMethodServerTest, EachContextHasItsControllerAndNoFocusTypesNothing)
 
     first->focusIn();
     EXPECT_TRUE(waitUntil([&] { return router.active() == firstController; }));
+
+    // A restarted daemon is served again.
+    daemon.stop();
+    ASSERT_TRUE(waitUntil([&] { return !server->ready(); }));
+    EXPECT_EQ(router.active(), nullptr);
+    ASSERT_TRUE(daemon.start()) << daemon.error().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return server->ready(); }, std::chrono::seconds(20)))
+        << "did not reconnect to the new daemon";
+    EXPECT_TRUE(focusedContext());
 }
 
 TEST_F(InputMethodServerTest, KeysComposePickAndSwitchToEnglishWithHeldVoiceInTheSameCommit)
@@ -155,19 +164,6 @@ TEST_F(InputMethodServerTest, ModifiersKeepTheCompositionAndResetOrFocusLeaveThe
     EXPECT_TRUE(second->committed.isEmpty());
     EXPECT_EQ(second->press(IBUS_KEY_m), true);
     EXPECT_EQ(second->preedit.text, QStringLiteral("m")) << "a new composition";
-}
-
-TEST_F(InputMethodServerTest, ServesAgainAfterTheDaemonRestarts)
-{
-    ASSERT_TRUE(focusedContext());
-    daemon.stop();
-    ASSERT_TRUE(waitUntil([&] { return !server->ready(); }));
-    EXPECT_EQ(router.active(), nullptr);
-
-    ASSERT_TRUE(daemon.start()) << daemon.error().toStdString();
-    ASSERT_TRUE(waitUntil([&] { return server->ready(); }, std::chrono::seconds(20)))
-        << "did not reconnect to the new daemon";
-    EXPECT_TRUE(focusedContext());
 }
 
 } // namespace

@@ -15,17 +15,16 @@ public:
     PrivateSessionBus();
     ~PrivateSessionBus();
 
-    bool isUp() const { return !address_.isEmpty() && connection().isConnected(); }
-    QDBusConnection connection() const;
+    QDBusConnection connection() const { return QDBusConnection(connectionName_); }
     QProcessEnvironment environment() const;
-
-    // Stops the process that owns `name` on this bus, if any.
-    void stopOwnerOf(const QString& name);
 
 private:
     QProcess daemon_;
     QString address_;
     QString connectionName_;
 };
+
+// Stops the process that owns `name` on bus, if any, and waits until the name is free.
+void stopOwnerOf(const QDBusConnection& bus, const QString& name);
 
 } // namespace tellwire::testing

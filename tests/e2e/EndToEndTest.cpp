@@ -2,17 +2,14 @@
 #include <ibus.h>
 
 #include "support/LocalRelay.h"
-#include "support/TestInputContext.h"
-#include "support/Wait.h"
 #include "support/PrivateIBusDaemon.h"
-
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QProcess>
+#include "support/PrivateSessionBus.h"
+#include "support/TestInputContext.h"
+#include "support/ToolRun.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <optional>
 
 namespace tellwire {
@@ -20,17 +17,7 @@ namespace {
 
 using namespace tellwire::testing;
 
-constexpr const char* kEngine = "cc.orrisfeld.tellwire.inputmethod";
-const QString kBusName = QStringLiteral("cc.orrisfeld.tellwire.inputmethod");
-
-// Ends whichever Tellwire holds the session's name (one the daemon started).
-void endTellwireOfSession()
-{
-    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-    const auto pid = bus->servicePid(kBusName);
-    if (pid.isValid() && pid.value() > 0)
-        kill(pid_t(pid.value()), SIGTERM);
-}
+constexpr const char* kEngine = "cc.orrisfeld.tellwire.inputmethod"; // also Tellwire's name on the session bus
 
 // The daemon starts Tellwire from its component file, as on a desktop, with
 // the local relay as its relay and the phone, and a signed-in desktop.
@@ -51,7 +38,8 @@ protected:
         ASSERT_TRUE(daemon->start()) << daemon->error().toStdString();
     }
 
-    void TearDown() override { endTellwireOfSession(); }
+    // Ends the Tellwire the daemon started.
+    void TearDown() override { stopOwnerOf(QDBusConnection::sessionBus(), kEngine); }
 
     std::unique_ptr<TestInputContext> focusedContext()
     {
@@ -70,7 +58,6 @@ TEST_F(EndToEndTest, TellwireStartedByTheDaemonTypesDictationWhereItBeganAndComp
 {
     auto first = focusedContext(); // the daemon starts Tellwire for it
     ASSERT_TRUE(first);
-    EXPECT_TRUE(QDBusConnection::sessionBus().interface()->isServiceRegistered(kBusName));
 
     // Interim text is preedit with the caret after it, counted in characters
     // (U+20000 is one); the final is committed.
@@ -103,13 +90,9 @@ TEST_F(EndToEndTest, TellwireStartedByTheDaemonTypesDictationWhereItBeganAndComp
     ASSERT_TRUE(waitUntil([&] { return second->committed.size() > 3; }));
     EXPECT_EQ(second->committed + first->committed, QStringLiteral("第三句重启之后你好世界"));
 
-    // A second instance leaves quietly; the first goes on serving.
-    QProcess instance;
-    instance.start(QStringLiteral(TELLWIRE_EXECUTABLE), {QStringLiteral("--ibus")});
-    ASSERT_TRUE(instance.waitForFinished(10000));
-    EXPECT_EQ(instance.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(instance.exitCode(), 0);
-    EXPECT_TRUE(instance.readAllStandardError().isEmpty());
+    // A second instance finds the session's name taken and leaves quietly; the first goes on serving.
+    const ToolRun instance = runTool(QStringLiteral(TELLWIRE_EXECUTABLE), {QStringLiteral("--ibus")});
+    EXPECT_EQ(std::pair(instance.exitCode, instance.err), std::pair(0, QString()));
     // Its keyboard finds the dictionary installed beside it.
     EXPECT_EQ(second->press(IBUS_KEY_n), true);
     EXPECT_EQ(second->press(IBUS_KEY_i), true);

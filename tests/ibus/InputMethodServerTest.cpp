@@ -66,7 +66,7 @@ protected:
     }
 };
 
-TEST_F(InputMethodServerTest, EachContextHasItsControllerAndNoFocusTypesNothing)
+TEST_F(InputMethodServerTest, EachContextHasItsControllerNoFocusTypesNothingAndADaemonRestartIsSurvived)
 {
     auto first = focusedContext();
     ASSERT_TRUE(first);
@@ -90,6 +90,16 @@ TEST_F(InputMethodServerTest, EachContextHasItsControllerAndNoFocusTypesNothing)
 
     first->focusIn();
     EXPECT_TRUE(waitUntil([&] { return router.active() == firstController; }));
+
+    // A restarted daemon is served again, with no context known: it reuses their paths.
+    daemon.stop();
+    ASSERT_TRUE(waitUntil([&] { return !server->ready(); }));
+    EXPECT_EQ(router.active(), nullptr);
+    EXPECT_EQ(server->contexts().size(), 0u);
+    ASSERT_TRUE(daemon.start()) << daemon.error().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return server->ready(); }, std::chrono::seconds(20)))
+        << "did not reconnect to the new daemon";
+    EXPECT_TRUE(focusedContext());
 }
 
 TEST_F(InputMethodServerTest, KeysComposePickAndSwitchToEnglishWithHeldVoiceInTheSameCommit)
@@ -178,20 +188,6 @@ TEST_F(InputMethodServerTest, APasswordFieldGetsItsKeysUntouchedAndNoDictation)
     }
     EXPECT_EQ(state.historyText(), QStringLiteral("口令"));
     EXPECT_EQ(context->press(IBUS_KEY_n), true) << "composing again in an ordinary field";
-}
-
-TEST_F(InputMethodServerTest, ServesAgainAfterTheDaemonRestarts)
-{
-    ASSERT_TRUE(focusedContext());
-    daemon.stop();
-    ASSERT_TRUE(waitUntil([&] { return !server->ready(); }));
-    EXPECT_EQ(router.active(), nullptr);
-    EXPECT_EQ(server->contexts().size(), 0u) << "a new daemon reuses context paths";
-
-    ASSERT_TRUE(daemon.start()) << daemon.error().toStdString();
-    ASSERT_TRUE(waitUntil([&] { return server->ready(); }, std::chrono::seconds(20)))
-        << "did not reconnect to the new daemon";
-    EXPECT_TRUE(focusedContext());
 }
 
 } // namespace

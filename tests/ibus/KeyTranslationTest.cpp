@@ -10,13 +10,8 @@ namespace {
 
 TEST(KeyTranslationTest, PressesGetCodesLowercasedCharactersAndModifiers)
 {
-    const struct {
-        unsigned keyval, state;
-        bool keyDown;
-        std::uint16_t code;
-        std::optional<QString> characters;
-        std::uint64_t flags = 0;
-    } cases[] = {
+    const struct { unsigned keyval, state; bool keyDown; std::uint16_t code; std::optional<QString> characters;
+                   std::uint64_t flags = 0; } cases[] = {
         {IBUS_KEY_space, 0, true, KeyEvent::kSpace, QStringLiteral(" ")},
         {IBUS_KEY_Return, 0, true, KeyEvent::kReturn, QStringLiteral("\r")},
         {IBUS_KEY_Escape, 0, true, KeyEvent::kEscape, QStringLiteral("\x1b")},

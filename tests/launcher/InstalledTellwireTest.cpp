@@ -22,9 +22,7 @@
 #include <unistd.h>
 
 using namespace std::chrono_literals;
-using tellwire::testing::runTool;
-using tellwire::testing::waitUntil;
-namespace msg = tellwire::testing::msg;
+using namespace tellwire::testing;
 
 namespace {
 
@@ -46,9 +44,9 @@ public:
         bus.connection().connect({}, "/cc/orrisfeld/tellwire", "cc.orrisfeld.tellwire.Notifications", "Posted", this,
                                  SLOT(hear(QString)));
     }
-    ~Session() override { bus.stopOwnerOf(kEngine); }
+    ~Session() override { stopOwnerOf(bus.connection(), kEngine); }
     // The installed launcher, pointed at `executable`, offscreen unless given a display.
-    tellwire::testing::ToolRun launch(const QString& executable, const QString& display = {})
+    ToolRun launch(const QString& executable, const QString& display = {})
     {
         auto environment = bus.environment();
         environment.insert("TELLWIRE_EXECUTABLE", executable);
@@ -61,7 +59,7 @@ public:
     }
 
     QTemporaryDir scratch;
-    tellwire::testing::PrivateSessionBus bus;
+    PrivateSessionBus bus;
     QElapsedTimer clock;
     QList<qint64> showSettingsAtMs;
 private Q_SLOTS:
@@ -75,14 +73,14 @@ class InstalledTellwireTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        daemon = new tellwire::testing::PrivateIBusDaemon;
+        daemon = new PrivateIBusDaemon;
         install = runTool(CMAKE_COMMAND, {"--install", TELLWIRE_BUILD_DIR, "--prefix", installed()});
         QFile::setPermissions(installed(), QFile::permissions(installed()) | QFile::ExeOther); // for nobody
     }
     static void TearDownTestSuite() { delete daemon; }
     void SetUp() override { ASSERT_EQ(install.exitCode, 0) << install.err.toStdString(); }
-    inline static tellwire::testing::PrivateIBusDaemon* daemon = nullptr;
-    inline static tellwire::testing::ToolRun install;
+    inline static PrivateIBusDaemon* daemon = nullptr;
+    inline static ToolRun install;
 };
 
 TEST_F(InstalledTellwireTest, InstallLaysOutTheProgramsTheComponentTheDictionaryAndTheMenuEntry)
@@ -200,7 +198,7 @@ TEST_F(InstalledTellwireTest, LauncherReportsAMissingTellwireAndStartsAWorkingOn
     QFile record(session.scratch.filePath("record"));
     EXPECT_TRUE(record.open(QIODevice::ReadOnly) && record.readAll() == "started\n") << "one Tellwire";
 
-    session.bus.stopOwnerOf(kEngine); // the stand-in, so that the launcher starts the real one
+    stopOwnerOf(session.bus.connection(), kEngine); // the stand-in, so that the launcher starts the real one
     ASSERT_TRUE(waitUntil([&] { return xvfb.canReadLine(); }, 15s));
     const QString display = ":" + QString::fromUtf8(xvfb.readLine()).trimmed();
     const auto launcher = session.launch(installed("libexec/Tellwire"), display);

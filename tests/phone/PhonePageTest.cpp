@@ -3,6 +3,7 @@
 
 #include "support/LocalRelay.h"
 #include "support/PrivateIBusDaemon.h"
+#include "support/PrivateSessionBus.h"
 #include "support/TestInputContext.h"
 #include "support/Wait.h"
 
@@ -31,13 +32,6 @@ using namespace std::chrono_literals;
 constexpr const char* kEngine = "cc.orrisfeld.tellwire.inputmethod";
 const QString kChromium = QStringLiteral("/usr/bin/chromium");
 const QString kDriverFolder = QStringLiteral(TELLWIRE_PHONE_DRIVER_FOLDER);
-
-void endTellwireOfSession()
-{
-    const auto pid = QDBusConnection::sessionBus().interface()->servicePid(QString::fromLatin1(kEngine));
-    if (pid.isValid() && pid.value() > 0)
-        kill(pid_t(pid.value()), SIGTERM);
-}
 
 // The relay's phone page in headless Chromium is the phone; a private
 // ibus-daemon runs the real Tellwire; a test client is the focused application.
@@ -72,7 +66,7 @@ protected:
         if (!driver.waitForFinished(10000))
             driver.kill();
         driver.waitForFinished(5000);
-        endTellwireOfSession();
+        stopOwnerOf(QDBusConnection::sessionBus(), QString::fromLatin1(kEngine));
     }
 
     std::unique_ptr<TestInputContext> focusedContext()

@@ -1,5 +1,6 @@
 #include "support/LocalRelay.h"
 
+#include "secretservice/Vault.h"
 #include "support/Wait.h"
 
 #include <httplib.h>
@@ -80,15 +81,7 @@ bool LocalRelay::say(const QString& utterance, const QString& text, bool final)
 
 bool storeDesktopToken(const QString& token)
 {
-    if (token.isEmpty())
-        return false;
-    QProcess store;
-    store.start("secret-tool", {"store", "--label=Tellwire", "service", "Tellwire", "account", "desktop-token"});
-    if (!store.waitForStarted())
-        return false;
-    store.write(token.toUtf8());
-    store.closeWriteChannel();
-    return store.waitForFinished(20000) && store.exitStatus() == QProcess::NormalExit && store.exitCode() == 0;
+    return !token.isEmpty() && Vault(std::chrono::seconds(20)).save(QStringLiteral("desktop-token"), token);
 }
 
 } // namespace tellwire::testing

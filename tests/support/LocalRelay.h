@@ -36,8 +36,7 @@ private:
     QString lastLine_;
 };
 
-// Keeps the desktop's token where Tellwire looks for it (the Secret Service),
-// as a person signing in would.
+// Keeps the desktop's token in the Secret Service, as signing in does.
 bool storeDesktopToken(const QString& token);
 
 } // namespace tellwire::testing

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <ibus.h>
 
@@ -42,7 +41,7 @@ PrivateIBusDaemon::PrivateIBusDaemon(const QStringList& components, const QProce
     QFile::setPermissions(root.filePath(QStringLiteral("runtime")),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     for (const QString& component : components)
-        QFile::link(component, QDir(componentFolder()).filePath(QFileInfo(component).fileName()));
+        QFile::link(component, root.filePath(QStringLiteral("component/") + QFileInfo(component).fileName()));
     qputenv("GSETTINGS_BACKEND", "keyfile");
     for (const char* name : {"IBUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP"})
         qunsetenv(name);
@@ -54,8 +53,6 @@ PrivateIBusDaemon::PrivateIBusDaemon(const QStringList& components, const QProce
 
 bool PrivateIBusDaemon::start()
 {
-    if (daemon_.state() != QProcess::NotRunning)
-        return true;
     daemon_.setProcessEnvironment(environment_);
     // --verbose keeps the engines' standard error, which the daemon passes on.
     daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -100,16 +97,6 @@ bool PrivateIBusDaemon::lists(const QString& engine) const
 QString PrivateIBusDaemon::gsettings(const QStringList& arguments)
 {
     return output(QStringLiteral("gsettings"), arguments);
-}
-
-void PrivateIBusDaemon::writeComponent(const QString& path)
-{
-    QFile built(tellwireComponent());
-    QFile file(path);
-    if (!built.open(QIODevice::ReadOnly) || !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return;
-    static const QRegularExpression execLine(QStringLiteral("<exec>[^<]*</exec>"));
-    file.write(QString::fromUtf8(built.readAll()).replace(execLine, QStringLiteral("<exec>/bin/true --ibus</exec>")).toUtf8());
 }
 
 } // namespace tellwire::testing

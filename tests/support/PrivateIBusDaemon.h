@@ -36,12 +36,8 @@ public:
     // What `gsettings arguments...` prints, trimmed.
     static QString gsettings(const QStringList& arguments);
 
-    QString componentFolder() const { return root_.filePath(QStringLiteral("component")); }
-
     // The component file Tellwire's build writes for the build tree.
     static QString tellwireComponent() { return QStringLiteral(TELLWIRE_COMPONENT_FILE); }
-    // Writes a component file offering the Tellwire engine; its exec only has to exist.
-    static void writeComponent(const QString& path);
 
 private:
     QTemporaryDir root_;

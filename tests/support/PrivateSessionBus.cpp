@@ -11,9 +11,7 @@ PrivateSessionBus::PrivateSessionBus()
 {
     daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     daemon_.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
-    if (!daemon_.waitForStarted(5000))
-        return;
-    if (!waitUntil([this] { return daemon_.canReadLine(); }))
+    if (!daemon_.waitForStarted(5000) || !waitUntil([this] { return daemon_.canReadLine(); }))
         return;
     address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
     connectionName_ = QStringLiteral("private-session-") + QString::number(daemon_.processId());
@@ -32,11 +30,6 @@ void PrivateSessionBus::stop()
     daemon_.waitForFinished(5000);
 }
 
-QDBusConnection PrivateSessionBus::connection() const
-{
-    return QDBusConnection(connectionName_);
-}
-
 QProcessEnvironment PrivateSessionBus::environment() const
 {
     auto environment = QProcessEnvironment::systemEnvironment();
@@ -44,15 +37,15 @@ QProcessEnvironment PrivateSessionBus::environment() const
     return environment;
 }
 
-void PrivateSessionBus::stopOwnerOf(const QString& name)
+void stopOwnerOf(const QDBusConnection& bus, const QString& name)
 {
-    if (!isUp())
+    if (!bus.isConnected())
         return; // gone with the bus
-    const auto pid = connection().interface()->servicePid(name);
+    const auto pid = bus.interface()->servicePid(name);
     if (!pid.isValid() || pid.value() == 0)
         return;
     ::kill(static_cast<pid_t>(pid.value()), SIGTERM);
-    waitUntil([&] { return !connection().interface()->isServiceRegistered(name).value(); }, std::chrono::seconds(5));
+    waitUntil([&] { return !bus.interface()->isServiceRegistered(name).value(); }, std::chrono::seconds(5));
 }
 
 } // namespace tellwire::testing

@@ -15,12 +15,9 @@ public:
     PrivateSessionBus();
     ~PrivateSessionBus();
 
-    bool isUp() const { return !address_.isEmpty() && connection().isConnected(); }
-    QDBusConnection connection() const;
+    QDBusConnection connection() const { return QDBusConnection(connectionName_); }
     QProcessEnvironment environment() const;
 
-    // Stops the process that owns `name` on this bus, if any.
-    void stopOwnerOf(const QString& name);
     // Ends the bus, as a logout does.
     void stop();
 
@@ -29,5 +26,8 @@ private:
     QString address_;
     QString connectionName_;
 };
+
+// Stops the process that owns `name` on bus, if any, and waits until the name is free.
+void stopOwnerOf(const QDBusConnection& bus, const QString& name);
 
 } // namespace tellwire::testing

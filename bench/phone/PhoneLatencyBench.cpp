@@ -47,6 +47,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -95,7 +96,8 @@ std::string load()
     std::ifstream pressure("/proc/pressure/cpu");
     std::string a, b, c, line;
     average >> a >> b >> c;
-    std::getline(pressure, line); // "some avg10=... avg60=..."
+    std::getline(pressure, line); // "some avg10=... avg60=... avg300=... total=..."
+    line = line.substr(0, line.find(" avg300"));
     return "load " + a + " " + b + " " + c + (line.empty() ? "" : ", cpu pressure " + line);
 }
 
@@ -296,18 +298,17 @@ bool printBreakdown(Driver& driver, const ClockFit& fit, Observer& observer, con
     if (!line || !line->startsWith(QStringLiteral("timings ")))
         return false;
     struct Send {
-        double start, requestStart, responseStart, responseEnd;
+        double start, requestStart, responseStart;
     };
     std::vector<Send> sends;
     for (const auto& entry : QJsonDocument::fromJson(line->mid(8).toUtf8()).array()) {
         const QJsonArray t = entry.toArray();
-        sends.push_back({t[0].toDouble() - fit.offset, t[1].toDouble() - fit.offset, t[2].toDouble() - fit.offset,
-                         t[3].toDouble() - fit.offset});
+        sends.push_back({t[0].toDouble() - fit.offset, t[1].toDouble() - fit.offset, t[2].toDouble() - fit.offset});
     }
     std::sort(sends.begin(), sends.end(), [](const Send& a, const Send& b) { return a.start < b.start; });
 
     struct Row {
-        double total, page, answer, relay, desktop;
+        double total, page, queued, answer, relay, desktop, typed;
     };
     std::vector<Row> rows;
     for (const Change& change : changes) {
@@ -317,8 +318,9 @@ bool printBreakdown(Driver& driver, const ClockFit& fit, Observer& observer, con
         const auto seen = observer.interim(change.observed, change.text);
         if (send == sends.end() || send->start > change.shown || !seen)
             return false;
-        rows.push_back({change.shown - change.typed, send->start - change.typed, send->responseStart - send->start,
-                        *seen - send->start, change.shown - *seen});
+        rows.push_back({change.shown - change.typed, send->start - change.typed, send->requestStart - send->start,
+                        send->responseStart - send->requestStart, *seen - send->start, change.shown - *seen,
+                        change.typed});
     }
     const auto column = [&](double Row::*part) {
         std::vector<double> values;
@@ -328,18 +330,22 @@ bool printBreakdown(Driver& driver, const ClockFit& fit, Observer& observer, con
         std::printf("  p50 %7.3f  p99 %7.3f  max %7.3f ms", f.p50, f.p99, f.max);
     };
     std::printf("breakdown (with an observer long-polling the relay as a second desktop):\n");
-    std::printf("%-54s", "input event -> the page's fetch starts (page script)");
+    std::printf("%-58s", "page:    input event -> the page's fetch starts");
     column(&Row::page);
-    std::printf("\n%-54s", "fetch starts -> the relay's answer reaches the page");
-    column(&Row::answer);
-    std::printf("\n%-54s", "fetch starts -> a held poll has the event (relay)");
+    std::printf("\n%-58s", "relay:   fetch starts -> a held poll has the event");
     column(&Row::relay);
-    std::printf("\n%-54s", "held poll has it -> preedit (Tellwire + IBus)");
+    std::printf("\n%-58s", "desktop: held poll has it -> preedit (Tellwire, IBus)");
     column(&Row::desktop);
-    std::printf("\nslowest samples: total = page + relay + desktop (ms)\n");
+    std::printf("\n%-58s", "  of the relay's share: fetch starts -> request goes out");
+    column(&Row::queued);
+    std::printf("\n%-58s", "  request goes out -> the relay's answer to the page");
+    column(&Row::answer);
+    // The input event's time on CLOCK_MONOTONIC finds a sample in a scheduler trace (perf sched record -k mono).
+    std::printf("\nslowest samples: total = page + relay + desktop (ms), input event at (s, monotonic)\n");
     std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.total > b.total; });
     for (size_t i = 0; i < std::min<size_t>(8, rows.size()); ++i)
-        std::printf("  %7.3f = %7.3f + %7.3f + %7.3f\n", rows[i].total, rows[i].page, rows[i].relay, rows[i].desktop);
+        std::printf("  %7.3f = %7.3f + %7.3f + %7.3f   at %.6f\n", rows[i].total, rows[i].page, rows[i].relay,
+                    rows[i].desktop, rows[i].typed / 1000);
     return true;
 }
 
@@ -490,6 +496,10 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const bool breakdown = argc > 1 && std::strcmp(argv[1], "--breakdown") == 0;
+    const bool breakdown = argc == 2 && std::strcmp(argv[1], "--breakdown") == 0;
+    if (argc > 2 || (argc == 2 && !breakdown)) {
+        std::fprintf(stderr, "usage: phone_latency_bench [--breakdown]\n");
+        return 1;
+    }
     return run(breakdown);
 }

@@ -5,7 +5,7 @@
 //   clock       -> "at T"    the page's clock, nothing else done
 //   type CHAR   -> "at T"    CHAR appended to the box; T is when its input event was dispatched
 //   final       -> "done"    Enter pressed; answered once the box is empty again
-//   timings     -> "timings [[start, requestStart, responseStart, responseEnd], ...]"
+//   timings     -> "timings [[start, requestStart, responseStart], ...]"
 //                  the page's Resource Timing of every POST /v1/events so far, on the same clock as T
 // T is performance.timeOrigin + performance.now() in the page, in ms.
 // "type" and "final" keep at least TELLWIRE_BENCH_SPACING_MS (150) between
@@ -92,7 +92,7 @@ async function main() {
       } else if (command === 'timings') {
         const sends = await page.evaluate(() => performance.getEntriesByType('resource')
           .filter((e) => new URL(e.name).pathname === '/v1/events')
-          .map((e) => [e.startTime, e.requestStart, e.responseStart, e.responseEnd]
+          .map((e) => [e.startTime, e.requestStart, e.responseStart]
             .map((t) => performance.timeOrigin + t)));
         say(`timings ${JSON.stringify(sends)}`);
       } else {

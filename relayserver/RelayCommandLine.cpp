@@ -59,7 +59,7 @@ const char* RelayCommandLine::usage()
 {
     return "usage: tellwire-relay [--listen HOST:PORT] [--code NNNNNN] [--hold SECONDS]\n"
            "                      [--tls-cert FILE --tls-key FILE] [--state DIR] [--lan HOST:PORT]\n"
-           "                      [--sms-command PROGRAM]\n"
+           "                      [--sms-command PROGRAM] [--log-requests]\n"
            "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8787; port 0 picks a free port);\n"
            "                      off loopback it serves HTTPS only\n"
            "  --lan HOST:PORT     also listen here, HTTPS only, for phones on this machine's networks\n"
@@ -70,6 +70,7 @@ const char* RelayCommandLine::usage()
            "                      at first start in the state folder) ...\n"
            "  --tls-key FILE      ... and this PEM private key\n"
            "  --sms-command PROGRAM  text each code: PROGRAM NUMBER CODE, no shell (default: the console)\n"
+           "  --log-requests      print each request as it arrives (method, path, cursor; never tokens or text)\n"
            "  --state DIR         keep accounts and sign-ins here (default $XDG_STATE_HOME/tellwire-relay,\n"
            "                      else ~/.local/state/tellwire-relay)\n";
 }
@@ -82,6 +83,10 @@ std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::v
         const std::string& option = args[i];
         if (option == "-h" || option == "--help") {
             line.help = true;
+            continue;
+        }
+        if (option == "--log-requests") {
+            line.logRequests = true;
             continue;
         }
         if (option != "--listen" && option != "--code" && option != "--hold" && option != "--tls-cert"

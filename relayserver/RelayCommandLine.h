@@ -24,6 +24,8 @@ struct RelayCommandLine {
     std::string smsCommand;
     // Where accounts and device tokens are kept; empty: the user's state folder.
     std::string stateDir;
+    // One console line per request as it arrives: method, path and cursor.
+    bool logRequests = false;
     bool help = false;
 
     // The parsed command line, or the sentence saying what is wrong with it.

@@ -117,6 +117,24 @@ int RelayServer::bind(const std::string& host, int port)
     return server_->bind_to_port(host, port) ? port : -1;
 }
 
+void RelayServer::logRequests(std::function<void(const std::string&)> line)
+{
+    server_->set_pre_routing_handler([line = std::move(line)](const httplib::Request& req, httplib::Response&) {
+        // One line each, whatever bytes the request holds.
+        auto printable = [](std::string text) {
+            text.resize(std::min<std::size_t>(text.size(), 200));
+            for (char& c : text)
+                c = c > ' ' && c < 0x7f ? c : '?';
+            return text;
+        };
+        std::string text = "request " + printable(req.method) + " " + printable(req.path);
+        if (req.has_param("after"))
+            text += " after=" + printable(req.get_param_value("after"));
+        line(text);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+}
+
 void RelayServer::start()
 {
     listening_ = true;

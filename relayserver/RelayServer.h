@@ -49,6 +49,8 @@ public:
     // Binds the listening socket; port 0 picks a free one. The bound port, or
     // -1. Connections made after this wait until start().
     int bind(const std::string& host, int port);
+    // Tells line, from the server's threads, of each request as it arrives.
+    void logRequests(std::function<void(const std::string&)> line);
     // Serves on a thread of its own until stop().
     void start();
     // Answers held requests, stops listening and joins the threads.

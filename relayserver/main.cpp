@@ -169,6 +169,8 @@ int main(int argc, char** argv)
                       << " or key " << listener.tls->privateKey << "\n";
             return 1;
         }
+        if (line.logRequests)
+            listener.server->logRequests(options.notice);
         listener.boundPort = listener.server->bind(listener.host, listener.port);
         if (listener.boundPort < 0) {
             std::cerr << "tellwire-relay: cannot listen on " << listener.host << ":" << listener.port << ": "

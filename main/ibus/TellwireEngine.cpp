@@ -25,6 +25,7 @@ TellwireEngine::TellwireEngine(IBusEngine* engine, IBusBus* bus, ContextRegistry
     g_signal_connect(engine_, "reset", G_CALLBACK(onReset), this);
     g_signal_connect(engine_, "set-content-type", G_CALLBACK(onSetContentType), this);
     g_signal_connect(engine_, "candidate-clicked", G_CALLBACK(onCandidateClicked), this);
+    g_signal_connect(engine_, "set-cursor-location", G_CALLBACK(onSetCursorLocation), this);
     g_signal_connect(engine_, "destroy", G_CALLBACK(onDestroy), this);
 }
 
@@ -49,6 +50,7 @@ void TellwireEngine::dropFocus()
 {
     InputContextSession* session = focusedSession();
     focusedPath_.clear();
+    caret_ = QRect();
     if (!session)
         return;
     session->client().setEngine(nullptr);
@@ -74,6 +76,7 @@ void TellwireEngine::focusIn(const QString& path, const QString& client)
             other.client().setEngine(nullptr);
     });
     focusedPath_ = path;
+    caret_ = QRect();
     session.client().setEngine(engine_);
     session.controller().activateServer();
 }
@@ -134,10 +137,12 @@ void TellwireEngine::reset()
         return;
     // An open composition's preedit has been committed by the daemon already
     // (the raw letters); the controller only closes it, and its candidates
-    // still have to be hidden, which the daemon leaves to the engine.
+    // still have to be hidden, which the daemon leaves to the engine. Qt
+    // resets its one context when the focus moves to another widget, so a
+    // reset may mean another field.
     const bool composing = !session->controller().pinyin().isEmpty();
     session->client().beginKeyEvent();
-    session->controller().commitComposition();
+    session->controller().fieldMayHaveChanged();
     if (composing)
         session->client().dropCommitTypedByDaemon();
     session->client().endKeyEvent();
@@ -165,6 +170,21 @@ void TellwireEngine::candidateClicked(unsigned index)
                                                 ? std::optional<QString>(candidates.at(index))
                                                 : std::nullopt);
     session->client().endKeyEvent();
+}
+
+void TellwireEngine::cursorMoved(int x, int y, int width, int height)
+{
+    const QRect caret(x, y, width, height);
+    InputContextSession* session = focusedSession();
+    if (!session || caret == caret_)
+        return;
+    const bool first = caret_.isNull();
+    caret_ = caret;
+    // GTK's module (Chromium's too) drops the focus of a field that hides its
+    // keys, and says so by declaring synchronous key handling; Qt 6.4 keeps the
+    // focus and gives no sign but keys that stop coming.
+    if (!first && !(engine_->client_capabilities & IBUS_CAP_SYNC_PROCESS_KEY))
+        session->controller().caretMoved();
 }
 
 gboolean TellwireEngine::onProcessKeyEvent(IBusEngine*, unsigned keyval, unsigned, unsigned state, void* self)
@@ -200,6 +220,11 @@ void TellwireEngine::onSetContentType(IBusEngine*, unsigned purpose, unsigned, v
 void TellwireEngine::onCandidateClicked(IBusEngine*, unsigned index, unsigned, unsigned, void* self)
 {
     static_cast<TellwireEngine*>(self)->candidateClicked(index);
+}
+
+void TellwireEngine::onSetCursorLocation(IBusEngine*, int x, int y, int width, int height, void* self)
+{
+    static_cast<TellwireEngine*>(self)->cursorMoved(x, y, width, height);
 }
 
 void TellwireEngine::onDestroy(IBusEngine*, void* self)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
 
 #include <functional>
@@ -51,6 +52,7 @@ private:
     void reset();
     void setContentType(unsigned purpose);
     void candidateClicked(unsigned index);
+    void cursorMoved(int x, int y, int width, int height);
 
     void plainFocusIn();
     static void onPlainFocusIn(IBusEngine*, void* self);
@@ -61,6 +63,7 @@ private:
     static void onReset(IBusEngine*, void* self);
     static void onSetContentType(IBusEngine*, unsigned purpose, unsigned hints, void* self);
     static void onCandidateClicked(IBusEngine*, unsigned index, unsigned button, unsigned state, void* self);
+    static void onSetCursorLocation(IBusEngine*, int x, int y, int width, int height, void* self);
     static void onDestroy(IBusEngine*, void* self);
 
     IBusEngine* engine_;
@@ -69,6 +72,7 @@ private:
     ContextRegistry& contexts_;
     std::function<void()> destroyed_;
     QString focusedPath_;
+    QRect caret_; // where the focused context's caret was last
 };
 
 } // namespace tellwire

@@ -70,6 +70,8 @@ VoiceInputController::~VoiceInputController()
 
 void VoiceInputController::activateServer()
 {
+    keysBypass_ = false;
+    caretMoves_ = 0;
     focusEpoch_ = QUuid::createUuid();
     router_.focus(this);
     if (shell_)
@@ -85,6 +87,8 @@ void VoiceInputController::deactivateServer()
     queued_.clear();
     hideCandidates();
     router_.leave(this);
+    keysBypass_ = false;
+    caretMoves_ = 0;
     focusEpoch_ = QUuid::createUuid();
     if (shell_)
         shell_->showPanelIfIdle();
@@ -101,16 +105,53 @@ void VoiceInputController::setSecret(bool secret)
     if (secret == secret_)
         return;
     commitPinyin();
+    newStretch();
+    secret_ = secret;
+}
+
+void VoiceInputController::fieldMayHaveChanged()
+{
+    commitPinyin();
+    newStretch();
+    keysBypass_ = false;
+}
+
+void VoiceInputController::caretMoved()
+{
+    if (keysBypass_ || ++caretMoves_ < kCaretMovesWithoutKeys)
+        return;
+    newStretch();
+    keysBypass_ = true;
+}
+
+// What was dictated or held for the old stretch goes to the history only.
+void VoiceInputController::newStretch()
+{
     abandonVoice();
     queued_.clear();
     hideCandidates();
-    secret_ = secret;
+    caretMoves_ = 0;
     focusEpoch_ = QUuid::createUuid();
+}
+
+// Text of ours moves the caret too; only moves without it count.
+void VoiceInputController::mark(const QString& text)
+{
+    caretMoves_ = 0;
+    if (client_)
+        client_->setMarkedText(text, TextRange{text.size(), 0}, kNoReplacement);
+}
+
+void VoiceInputController::insert(const QString& text)
+{
+    caretMoves_ = 0; // the caret follows what we type
+    if (client_)
+        client_->insertText(text, kNoReplacement);
 }
 
 void VoiceInputController::voice(const QString& text, bool final, const QString& id)
 {
-    if (secret_)
+    if (secret_ || keysBypass_)
         return;
     if (discarded_.contains(id)) {
         if (final)
@@ -125,12 +166,10 @@ void VoiceInputController::voice(const QString& text, bool final, const QString&
     }
     if (!final) {
         voiceID_ = id;
-        if (client_)
-            client_->setMarkedText(text, TextRange{text.size(), 0}, kNoReplacement);
+        mark(text);
         return;
     }
-    if (client_)
-        client_->insertText(text, kNoReplacement);
+    insert(text);
     voiceID_.reset();
 }
 
@@ -138,10 +177,8 @@ void VoiceInputController::flush()
 {
     if (router_.active() != this || !pinyin_.isEmpty())
         return;
-    if (client_) {
-        for (const auto& [id, text] : queued_)
-            client_->insertText(text, kNoReplacement);
-    }
+    for (const auto& [id, text] : queued_)
+        insert(text);
     queued_.clear();
 }
 
@@ -154,8 +191,7 @@ void VoiceInputController::abandonVoice()
 
 void VoiceInputController::clearMarked()
 {
-    if (client_)
-        client_->setMarkedText(QString(), TextRange{0, 0}, kNoReplacement);
+    mark(QString());
 }
 
 const Pinyin& VoiceInputController::dictionary() const
@@ -178,6 +214,12 @@ bool VoiceInputController::handle(const KeyEvent* event)
 {
     if (!event || !event->keyDown || secret_)
         return false;
+    caretMoves_ = 0;
+    if (keysBypass_) {
+        // Keys reach us again: another field, one that takes input methods.
+        keysBypass_ = false;
+        focusEpoch_ = QUuid::createUuid();
+    }
     const std::uint64_t flags = event->modifierFlags;
     if (flags & (KeyEvent::kCommand | KeyEvent::kControl | KeyEvent::kAlt)) {
         // Shortcuts belong to the application; a composition stays open.
@@ -254,8 +296,7 @@ bool VoiceInputController::handle(const KeyEvent* event)
 void VoiceInputController::updatePinyin()
 {
     choices_ = pinyin_.isEmpty() ? QStringList() : dictionary().candidates(pinyin_);
-    if (client_)
-        client_->setMarkedText(pinyin_, TextRange{pinyin_.size(), 0}, kNoReplacement);
+    mark(pinyin_);
     if (pinyin_.isEmpty()) {
         hideCandidates();
         flush();
@@ -270,8 +311,7 @@ void VoiceInputController::candidateSelected(const std::optional<QString>& text)
 {
     if (!text)
         return;
-    if (client_)
-        client_->insertText(*text, kNoReplacement);
+    insert(*text);
     pinyin_.clear();
     choices_.clear();
     hideCandidates();
@@ -283,8 +323,7 @@ void VoiceInputController::commitPinyin(qsizetype index)
     if (pinyin_.isEmpty())
         return;
     const QString text = index >= 0 && index < choices_.size() ? choices_.at(index) : pinyin_;
-    if (client_)
-        client_->insertText(text, kNoReplacement);
+    insert(text);
     pinyin_.clear();
     choices_.clear();
     hideCandidates();

@@ -35,6 +35,9 @@ public:
     static constexpr qsizetype kLongestComposition = 64;
     // The only events the controller wants: key-downs.
     static constexpr std::uint64_t kKeyDownMask = 1u << 10;
+    // Caret moves, with no key and no text of ours in between, after which the
+    // field is taken to get its keys past the input method.
+    static constexpr int kCaretMovesWithoutKeys = 4;
 
     // state: the model the controller takes the language mode from; router:
     // where it reports focus; shell: the application's windows (may be null);
@@ -61,6 +64,15 @@ public:
     // change starts a new stretch of focus, as the field may have changed.
     void setSecret(bool secret);
     bool secret() const { return secret_; }
+    // The client reset the session: the field may have changed (some clients
+    // keep one session for all their fields), so this is a new stretch of focus.
+    void fieldMayHaveChanged();
+    // The caret moved. When it keeps moving while no key reaches the
+    // controller, the user is typing into a field that hides its keys from
+    // the input method (a password field, for toolkits that do not say so):
+    // no dictated text goes there until a key arrives again.
+    void caretMoved();
+    bool keysBypass() const { return keysBypass_; }
 
     // The one entry for dictated text: interim text becomes marked text, final
     // text is inserted; held back while a composition is open.
@@ -96,6 +108,9 @@ private:
     const Pinyin& dictionary() const;
     void hideCandidates();
     void interruptVoice();
+    void newStretch();
+    void mark(const QString& text);
+    void insert(const QString& text);
 
     DesktopState& state_;
     Router& router_;
@@ -113,6 +128,8 @@ private:
     std::vector<std::pair<QString, QString>> queued_; // (utterance, text), oldest first
     std::unique_ptr<CandidateWindow> candidatePanel_;
     bool secret_ = false;
+    bool keysBypass_ = false;
+    int caretMoves_ = 0;
 };
 
 } // namespace tellwire

@@ -17,7 +17,7 @@ using namespace tellwire::testing;
 
 // Plays a script into a controller and returns what the application then shows: the text committed, with
 // each key passed on in its place (the screen keeps both). [u:text] is interim voice of utterance u, [u=text]
-// its final; | the client's request to finish; ⊘ focus lost and back; ☞ a click on the second candidate (if any);
+// its final; | the client's request to finish; ⊘ focus lost and back; ⌖ the caret moved; ☞ a click on the second candidate (if any);
 // ⇧ ⌃ ⌘ ⌥ hold a modifier for the next key; ␣ ⏎ ⌤ ⌫ ⎋ ← → ↑ ↓ are keys, ∅ one without a character.
 QString play(VoiceInputController& ime, RecordingClient& screen, const QString& script)
 {
@@ -40,6 +40,8 @@ QString play(VoiceInputController& ime, RecordingClient& screen, const QString& 
             i = end;
         } else if (c == u'|') {
             ime.commitComposition();
+        } else if (c == u'⌖') {
+            ime.caretMoved();
         } else if (c == u'⊘') {
             ime.deactivateServer();
             ime.activateServer();
@@ -86,7 +88,10 @@ TEST_F(ControllerTest, KeysAndVoiceEndUpOnScreenInTheirOrder)
         // Candidates are picked by Return, a click or their digit; other keys commit the first and pass on.
         {"hao⏎", "好"}, {"nihao2", "拟好"}, {"nihao0", "你好0"}, {"nihao3", "你好3"}, {"x☞", "", "x"}, {"hao|", "好"},
         {"nihao[1=呀]☞", "拟好呀"}, {"ni[1=语]←", "你语←"}, {"ni→", "你→"}, {"ni↑", "你↑"}, {"ni↓", "你↓"},
-        {"hao⌤", "好⌤"}, {"xa1", "xa1"}, {"ni'⇧HAO", "", "ni'hao"}, {"nih⌫", "", "ni"}, {"n⌫⌫", "⌫"},
+        {"hao⌤", "好⌤"},
+        // A caret that keeps moving without keys: a field that hides its keys, where nothing is dictated until one comes.
+        {"⌖⌖⌖[1=听见]", "听见"}, {"⌖⌖⌖[1=一]⌖[2=二]", "一二"}, {"[1:说]⌖⌖⌖⌖[1:说了][2=丢]", ""},
+        {"⌖⌖⌖⌖[1=丢]x␣[2=回来]", "x回来"}, {"xa1", "xa1"}, {"ni'⇧HAO", "", "ni'hao"}, {"nih⌫", "", "ni"}, {"n⌫⌫", "⌫"},
         {std::string(64, 'a') + "b␣", std::string(64, 'a')}, // a 65th letter is swallowed
         {"␣⏎1←.∅⎋", "␣⏎1←.∅⎋"}, // without a composition keys belong to the application
         // Shortcuts go to the application and leave the composition; Shift+Space commits it and switches, and back.

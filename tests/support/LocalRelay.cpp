@@ -37,7 +37,7 @@ LocalRelay::~LocalRelay()
 bool LocalRelay::start()
 {
     const QString listen = origin.isEmpty() ? QStringLiteral("127.0.0.1:0") : origin.mid(QStringLiteral("http://").size());
-    relay_.start(executable_, {"--listen", listen, "--code", kCode, "--hold", "2", "--state", state_.filePath("tellwire-relay")});
+    relay_.start(executable_, QStringList{"--listen", listen, "--code", kCode, "--hold", "2", "--state", state_.filePath("tellwire-relay")} + arguments);
     // The first line names the chosen port.
     if (!relay_.waitForStarted() || !waitForLine(QStringLiteral("listening on http://")))
         return false;
@@ -53,10 +53,15 @@ bool LocalRelay::restart()
 
 bool LocalRelay::waitForLine(const QString& text)
 {
+    return waitForLine([&](const QString& line) { return line.contains(text); });
+}
+
+bool LocalRelay::waitForLine(const std::function<bool(const QString&)>& wanted)
+{
     return waitUntil([&] {
         while (relay_.canReadLine()) {
             lastLine_ = QString::fromUtf8(relay_.readLine()).trimmed();
-            if (lastLine_.contains(text))
+            if (wanted(lastLine_))
                 return true;
         }
         return false;
@@ -76,7 +81,17 @@ bool LocalRelay::say(const QString& utterance, const QString& text, bool final)
 {
     const nlohmann::json event = {{"utterance", utterance.toStdString()}, {"text", text.toStdString()},
                                   {"final", final}, {"session", "s-1"}};
-    return post(origin, "/v1/events", event, phoneToken).is_object();
+    const auto reply = post(origin, "/v1/events", event, phoneToken);
+    lastSeq = reply.is_object() ? reply.value("seq", qint64(-1)) : -1;
+    return lastSeq >= 0;
+}
+
+bool LocalRelay::waitForPollAfter(qint64 seq)
+{
+    const QString prefix = QStringLiteral("request GET /v1/events after=");
+    return waitForLine([&](const QString& line) {
+        return line.startsWith(prefix) && line.mid(prefix.size()).toLongLong() >= seq;
+    });
 }
 
 bool storeDesktopToken(const QString& token)

@@ -1,0 +1,220 @@
+// Real applications (GTK 3, GTK 4, Qt 6, Chromium) on Xvfb, talking to a
+// private ibus-daemon that runs the real Tellwire; keys go through the X
+// server, dictation through the local relay.
+#include "support/LocalRelay.h"
+#include "support/PrivateIBusDaemon.h"
+#include "support/PrivateSessionBus.h"
+#include "support/ToolRun.h"
+#include "support/Wait.h"
+
+#include <QDBusConnectionInterface>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace tellwire {
+namespace {
+
+using namespace tellwire::testing;
+using namespace std::chrono_literals;
+
+const QString kTellwire = QStringLiteral("cc.orrisfeld.tellwire.inputmethod"); // the engine, and Tellwire's name on the bus
+
+struct Client {
+    const char* name;
+    QString program;
+    QStringList arguments;
+    // What the first field keeps when the focus leaves it during an
+    // utterance: Qt and Chromium confirm the interim text shown there themselves.
+    QString leftBehind;
+};
+
+void PrintTo(const Client& client, std::ostream* out) { *out << client.name; }
+
+class RealClientTest : public ::testing::TestWithParam<Client> {
+protected:
+    QProcess xvfb;
+    QString display;
+    LocalRelay relay{QStringLiteral(TELLWIRE_RELAY_EXECUTABLE)};
+    std::optional<PrivateIBusDaemon> daemon;
+    QTemporaryDir browserProfile;
+    QProcess app;
+    QString window;
+    QJsonObject places;
+    QJsonObject state;
+    QString output; // the application's other words, the latest last
+
+    void SetUp() override
+    {
+        xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"}); // prints the display it took
+        ASSERT_TRUE(waitUntil([&] { return xvfb.canReadLine(); }, 15s));
+        display = ":" + QString::fromUtf8(xvfb.readLine()).trimmed();
+
+        relay.arguments = {QStringLiteral("--log-requests")};
+        ASSERT_TRUE(relay.start());
+        relay.phoneToken = relay.signIn(QStringLiteral("phone"));
+        ASSERT_TRUE(storeDesktopToken(relay.signIn(QStringLiteral("desktop"))));
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("TELLWIRE_RELAY_ORIGIN"), relay.origin);
+        // The daemon writes its address where clients on this display look.
+        environment.insert(QStringLiteral("DISPLAY"), display);
+        daemon.emplace(QStringList{PrivateIBusDaemon::tellwireComponent()}, environment);
+        ASSERT_TRUE(daemon->start()) << daemon->error().toStdString();
+
+        QProcessEnvironment appEnvironment = QProcessEnvironment::systemEnvironment();
+        for (const auto& [name, value] : {std::pair{"DISPLAY", display}, {"GTK_IM_MODULE", "ibus"},
+                                          {"QT_IM_MODULE", "ibus"}, {"QT_QPA_PLATFORM", "xcb"},
+                                          {"NO_AT_BRIDGE", "1"}, {"IBUS_ADDRESS", daemon->address()}})
+            appEnvironment.insert(QString::fromLatin1(name), value);
+        app.setProcessEnvironment(appEnvironment);
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        QStringList arguments = GetParam().arguments;
+        arguments.replaceInStrings(QStringLiteral("{profile}"), browserProfile.path());
+        app.start(GetParam().program, arguments);
+        ASSERT_TRUE(waitUntil([&] { return read(), !places.isEmpty(); }, 60s)) << "the application never showed its fields: " << output.toStdString();
+        window = xdotool({"search", "--sync", "--onlyvisible", "--name", "^fields"}).section('\n', 0, 0);
+        xdotool({"windowfocus", "--sync", window});
+        ASSERT_TRUE(until("focus", [&] { return state[QLatin1String("focus")] == "a"; }));
+        // Picked as a user picks the input source; the daemon starts Tellwire
+        // for it (and answers with an error before its engine is up).
+        QProcessEnvironment ibus = QProcessEnvironment::systemEnvironment();
+        ibus.insert(QStringLiteral("IBUS_ADDRESS"), daemon->address());
+        runTool(QStringLiteral("ibus"), {"engine", kTellwire}, ibus);
+        ASSERT_TRUE(waitUntil(
+            [] { return QDBusConnection::sessionBus().interface()->isServiceRegistered(kTellwire).value(); }, 30s));
+    }
+
+    void TearDown() override
+    {
+        app.kill();
+        app.waitForFinished();
+        stopOwnerOf(QDBusConnection::sessionBus(), kTellwire);
+        daemon.reset();
+        xvfb.terminate();
+        xvfb.waitForFinished();
+    }
+
+    // Takes in the application's state lines: JSON, alone or as a browser console message.
+    void read()
+    {
+        while (app.canReadLine()) {
+            QString line = QString::fromUtf8(app.readLine()).trimmed();
+            if (const qsizetype at = line.indexOf(QLatin1String("\"state {")); at >= 0)
+                line = line.mid(at + 7, line.lastIndexOf(QLatin1String("\", source")) - at - 7);
+            const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+            if (object.contains(QLatin1String("places")))
+                places = object[QLatin1String("places")].toObject();
+            else if (!object.isEmpty())
+                state = object;
+            else
+                output = (output + line + '\n').right(2000);
+        }
+    }
+
+    QString xdotool(const QStringList& arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), display);
+        return runTool(QStringLiteral("xdotool"), arguments, environment).out.trimmed();
+    }
+
+    void type(const QString& keys) { xdotool({"type", "--delay", "20", keys}); }
+    void press(const QString& key) { xdotool({"key", key}); }
+    void click(const char* field)
+    {
+        const QJsonArray place = places[QLatin1String(field)].toArray();
+        xdotool({"mousemove", "--window", window, QString::number(place[0].toInt()), QString::number(place[1].toInt()),
+                 "click", "1"});
+        ASSERT_TRUE(until(field, [&] { return state[QLatin1String("focus")] == field; }));
+    }
+
+    QString field(const char* name) const { return state[QLatin1String(name)].toString(); }
+    bool hasKey(const char* name) const { return state[QLatin1String("keys")].toArray().contains(QLatin1String(name)); }
+    bool until(const char* what, const std::function<bool()>& condition)
+    {
+        const bool held = waitUntil([&] { return read(), condition(); }, 15s);
+        if (!held)
+            ADD_FAILURE() << what << ": never; the application shows "
+                          << QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString();
+        return held;
+    }
+
+    // A composition opened and cancelled: the engine has handled everything the
+    // application sent before, such as a reset when a field took the focus.
+    void roundTrip()
+    {
+        press(QStringLiteral("End")); // some toolkits select the whole field a click focuses
+        type(QStringLiteral("a"));
+        ASSERT_TRUE(until("round trip", [&] { return state[QLatin1String("preedit")] == "a"; }));
+        press(QStringLiteral("Escape"));
+        ASSERT_TRUE(until("round trip", [&] { return state[QLatin1String("preedit")] == ""; }));
+    }
+};
+
+TEST_P(RealClientTest, TypesWhereTheUserMeantAndNowhereElse)
+{
+    // The pinyin keyboard.
+    type(QStringLiteral("ni"));
+    press(QStringLiteral("space"));
+    ASSERT_TRUE(until("pinyin", [&] { return field("a") == "你"; }));
+
+    // Shortcuts and Escape with nothing composed are the application's.
+    press(QStringLiteral("alt+d"));
+    EXPECT_TRUE(until("alt+d", [&] { return hasKey("alt+d"); }));
+    press(QStringLiteral("Escape"));
+    EXPECT_TRUE(until("escape", [&] { return hasKey("escape"); }));
+    EXPECT_EQ(state[QLatin1String("preedit")], "");
+
+    // An utterance begun in one field never lands in the next one.
+    ASSERT_TRUE(relay.say("u1", "一", false));
+    ASSERT_TRUE(until("interim", [&] { return state[QLatin1String("preedit")] == "一"; }));
+    click("b");
+    roundTrip();
+    ASSERT_TRUE(relay.say("u1", "一二三", true));
+    // Dictation into a field that keeps the focus grows in place and is typed once.
+    ASSERT_TRUE(relay.say("u2", "你", false));
+    ASSERT_TRUE(until("growing", [&] { return state[QLatin1String("preedit")] == "你"; }));
+    ASSERT_TRUE(relay.say("u2", "你好", false));
+    ASSERT_TRUE(until("growing", [&] { return state[QLatin1String("preedit")] == "你好"; }));
+    ASSERT_TRUE(relay.say("u2", "你好吗", true));
+    ASSERT_TRUE(until("final", [&] { return field("b") == "你好吗"; }));
+    EXPECT_EQ(field("a"), "你" + GetParam().leftBehind);
+
+    // A password field gets its keys, and no dictation.
+    click("p");
+    type(QStringLiteral("xy"));
+    ASSERT_TRUE(until("password keys", [&] { return field("p") == "xy"; }));
+    ASSERT_TRUE(relay.say("u3", "秘", false));
+    ASSERT_TRUE(relay.say("u3", "秘密", true));
+    ASSERT_TRUE(relay.waitForPollAfter(relay.lastSeq));
+    read();
+    EXPECT_EQ(field("p"), "xy");
+    click("b");
+    roundTrip();
+    ASSERT_TRUE(relay.say("u4", "好", true));
+    ASSERT_TRUE(until("after the password", [&] { return field("b").endsWith("好"); }));
+    EXPECT_EQ(field("b"), "你好吗好");
+    EXPECT_EQ(field("p"), "xy");
+}
+
+const QString python = QStringLiteral("/usr/bin/python3");
+const QString fields = QStringLiteral(TELLWIRE_APPS_FOLDER "/fields.py");
+
+INSTANTIATE_TEST_SUITE_P(
+    Toolkits, RealClientTest,
+    ::testing::Values(Client{"GTK3", python, {fields, "3"}, {}}, Client{"GTK4", python, {fields, "4"}, {}},
+                      Client{"Qt6", QStringLiteral(TELLWIRE_QT_FIELDS), {}, QStringLiteral("一")},
+                      Client{"Chromium", QStringLiteral("chromium"),
+                             {"--no-sandbox", "--user-data-dir={profile}", "--no-first-run", "--disable-gpu",
+                              "--password-store=basic", "--enable-logging=stderr", "--log-level=0",
+                              "--ozone-platform=x11", "--kiosk", "file://" TELLWIRE_APPS_FOLDER "/fields.html"},
+                             QStringLiteral("一")}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace tellwire

@@ -1,0 +1,98 @@
+#!/usr/bin/python3
+# A GTK window with two text fields and a password field, as applications
+# have them. Prints its state as one JSON line whenever it changes:
+# which field has focus, each field's text, the preedit shown, and the keys
+# that reached the application past the input method ("alt+d", "escape").
+# Usage: fields.py 3|4
+import json
+import sys
+
+import gi
+
+VERSION = sys.argv[1]
+gi.require_version("Gtk", VERSION + ".0")
+gi.require_version("Gdk", VERSION + ".0")
+from gi.repository import Gdk, GLib, Gtk  # noqa: E402
+
+GTK4 = VERSION == "4"
+state = {"focus": "", "a": "", "b": "", "p": "", "preedit": "", "keys": []}
+
+
+def report(*_):
+    line = json.dumps(state, ensure_ascii=False)
+    print(line, flush=True)
+
+
+def watch(name, entry):
+    text = entry.get_delegate() if GTK4 else entry
+
+    def changed(*_):
+        state[name] = entry.get_text()
+        report()
+
+    def preedit(_, value):
+        state["preedit"] = value
+        report()
+
+    def focused(*_):
+        if text.has_focus() if GTK4 else entry.has_focus():
+            state["focus"] = name
+            report()
+
+    entry.connect("changed", changed)
+    text.connect("preedit-changed", preedit)
+    text.connect("notify::has-focus", focused)
+
+
+window = Gtk.Window(title="fields")
+box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
+entries = {"a": Gtk.Entry(), "b": Gtk.Entry(), "p": Gtk.PasswordEntry() if GTK4 else Gtk.Entry()}
+if not GTK4:
+    entries["p"].set_visibility(False)
+for name, entry in entries.items():
+    watch(name, entry)
+    box.append(entry) if GTK4 else box.pack_start(entry, False, False, 0)
+
+
+def key(keyval, modifiers):
+    name = Gdk.keyval_name(keyval).lower()
+    alt = Gdk.ModifierType.ALT_MASK if GTK4 else Gdk.ModifierType.MOD1_MASK
+    state["keys"].append(("alt+" if modifiers & alt else "") + name)
+    report()
+    return False
+
+
+if GTK4:
+    keys = Gtk.EventControllerKey()
+    keys.connect("key-pressed", lambda _, keyval, code, modifiers: key(keyval, modifiers))
+    window.add_controller(keys)
+else:
+    window.connect_after("key-press-event", lambda _, event: key(event.keyval, event.state))
+loop = GLib.MainLoop()
+if GTK4:
+    window.set_child(box)
+    window.connect("close-request", lambda *_: loop.quit())
+    window.present()
+else:
+    window.add(box)
+    window.connect("destroy", lambda *_: loop.quit())
+    window.show_all()
+entries["a"].grab_focus()
+
+
+def report_places(*_):
+    places = {}
+    for name, entry in entries.items():
+        if GTK4:
+            x, y = entry.translate_coordinates(window, entry.get_width() / 2, entry.get_height() / 2)
+        else:
+            allocation = entry.get_allocation()
+            x, y = entry.translate_coordinates(window, allocation.width // 2, allocation.height // 2)
+        places[name] = [int(x), int(y)]
+    print(json.dumps({"places": places}), flush=True)
+    report()
+    return False
+
+
+GLib.idle_add(report_places)
+loop.run()

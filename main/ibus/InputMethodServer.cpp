@@ -202,7 +202,7 @@ IBusEngine* InputMethodServer::createEngine(const char* name)
                                             "connection", ibus_bus_get_connection(bus_),
                                             "has-focus-id", TRUE,
                                             nullptr));
-    engines_.push_back(std::make_unique<TellwireEngine>(engine, bus_, contexts_, [this, engine] {
+    engines_.push_back(std::make_unique<TellwireEngine>(engine, bus_, contexts_, state_, shell_, [this, engine] {
         std::erase_if(engines_, [engine](const auto& held) { return held->engine() == engine; });
     }));
     return engine;

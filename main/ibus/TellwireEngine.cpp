@@ -10,13 +10,14 @@
 
 namespace tellwire {
 
-TellwireEngine::TellwireEngine(IBusEngine* engine, IBusBus* bus, ContextRegistry& contexts,
-                               std::function<void()> destroyed)
+TellwireEngine::TellwireEngine(IBusEngine* engine, IBusBus* bus, ContextRegistry& contexts, DesktopState& state,
+                               AppShell* shell, std::function<void()> destroyed)
     : engine_(engine)
     , bus_(bus)
     , cancellable_(g_cancellable_new())
     , contexts_(contexts)
     , destroyed_(std::move(destroyed))
+    , properties_(engine, state, shell)
 {
     g_signal_connect(engine_, "process-key-event", G_CALLBACK(onProcessKeyEvent), this);
     g_signal_connect(engine_, "focus-in-id", G_CALLBACK(onFocusInId), this);

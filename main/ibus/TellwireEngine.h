@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ibus/EngineProperties.h"
+
 #include <QRect>
 #include <QString>
 
@@ -13,7 +15,9 @@ typedef struct _GObject GObject;
 
 namespace tellwire {
 
+class AppShell;
 class ContextRegistry;
+class DesktopState;
 class InputContextSession;
 
 // One engine instance the daemon created. The daemon moves an instance
@@ -29,9 +33,11 @@ public:
     // first context path.
     static constexpr const char* kFakeContextPath = "/org/freedesktop/IBus/InputContext_1";
 
-    // destroyed: called when the daemon destroys the instance; the owner then
-    // deletes this object.
-    TellwireEngine(IBusEngine* engine, IBusBus* bus, ContextRegistry& contexts, std::function<void()> destroyed);
+    // state and shell: what the desktop's input-source menu switches and
+    // opens. destroyed: called when the daemon destroys the instance; the
+    // owner then deletes this object.
+    TellwireEngine(IBusEngine* engine, IBusBus* bus, ContextRegistry& contexts, DesktopState& state,
+                   AppShell* shell, std::function<void()> destroyed);
     ~TellwireEngine();
 
     TellwireEngine(const TellwireEngine&) = delete;
@@ -73,6 +79,7 @@ private:
     std::function<void()> destroyed_;
     QString focusedPath_;
     QRect caret_; // where the focused context's caret was last
+    EngineProperties properties_;
 };
 
 } // namespace tellwire

@@ -8,6 +8,8 @@ class AppShell {
 public:
     virtual ~AppShell() = default;
 
+    // Shows the transcript panel, whatever has focus.
+    virtual void showPanel() = 0;
     // Hides the transcript panel if it exists.
     virtual void hidePanel() = 0;
     // Brings the transcript panel forward when no input session has focus.

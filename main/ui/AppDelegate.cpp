@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
@@ -21,6 +22,7 @@ const QString AppDelegate::kBusPath = QStringLiteral("/cc/orrisfeld/tellwire");
 const QString AppDelegate::kBusInterface = QStringLiteral("cc.orrisfeld.tellwire.Notifications");
 const QString AppDelegate::kBusMember = QStringLiteral("Posted");
 const QString AppDelegate::kShowSettings = QStringLiteral("cc.orrisfeld.tellwire.show-settings");
+const QString AppDelegate::kTrayHostService = QStringLiteral("org.kde.StatusNotifierWatcher");
 
 namespace {
 
@@ -75,7 +77,12 @@ void AppDelegate::launch()
                                                        kBusMember, this,
                                                        SLOT(notificationPosted(QString)));
     buildMenu();
-    buildTrayIcon();
+    // A tray host may start after us (a session's shell, an extension turned on).
+    auto* trayHost = new QDBusServiceWatcher(kTrayHostService, QDBusConnection::sessionBus(),
+                                             QDBusServiceWatcher::WatchForRegistration, this);
+    connect(trayHost, &QDBusServiceWatcher::serviceRegistered, this, &AppDelegate::buildTrayIcon);
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        buildTrayIcon();
     buildPanel();
     state_.setShell(this);
     relay_.signIn().prepare();
@@ -92,8 +99,8 @@ void AppDelegate::buildMenu()
 
 void AppDelegate::buildTrayIcon()
 {
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return;
+    if (tray_)
+        return; // one icon, however often a host comes and goes
     tray_ = new QSystemTrayIcon(this);
     tray_->setToolTip(QStringLiteral("语"));
     tray_->setContextMenu(menu_.get());

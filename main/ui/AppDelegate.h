@@ -37,6 +37,9 @@ public:
     static const QString kBusInterface;
     static const QString kBusMember;
     static const QString kShowSettings;
+    // The session-bus name of the StatusNotifierItem watcher, which tray hosts
+    // (KDE's, a GNOME extension's) provide.
+    static const QString kTrayHostService;
     // How long the focus must stay away from every field before the panel
     // shows: moving between two fields passes through "no field".
     static constexpr std::chrono::milliseconds kIdlePanelDelay{250};
@@ -44,13 +47,14 @@ public:
     AppDelegate(DesktopState& state, RelayClient& relay, QObject* parent = nullptr);
     ~AppDelegate() override;
 
-    // Builds the menu, the tray icon (where the desktop has a tray) and the
-    // panel, starts the sign-in check and shows the panel if no input session
+    // Builds the menu, the tray icon (where the desktop has a tray, or once a
+    // tray host appears) and the panel, starts the sign-in check and shows
+    // the panel if no input session
     // has focus. Call once, with the event loop about to run.
     void launch();
 
     // Shows the panel without taking the keyboard from anyone.
-    void showPanel();
+    void showPanel() override;
     void hidePanel() override;
     // After kIdlePanelDelay, if no field has taken the focus meanwhile and the
     // settings window is not open (the panel would cover it).
@@ -64,7 +68,7 @@ public:
     DesktopPanel* panel() const { return panel_.get(); }
     DesktopSettings* settings() const { return settings_.get(); }
     QMenu* menu() const { return menu_.get(); }
-    // Null where the desktop has no tray.
+    // Null where the desktop has no tray (yet).
     QSystemTrayIcon* trayIcon() const { return tray_; }
 
 private slots:

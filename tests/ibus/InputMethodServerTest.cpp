@@ -14,10 +14,48 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace tellwire {
 namespace {
 
 using namespace tellwire::testing;
+
+// The desktop's input-source menu as the daemon sees it: the owner of the
+// panel's name, keeping the label of each property the focused engine shows.
+class TestPanel {
+public:
+    std::map<QString, QString> labels;
+
+    TestPanel()
+        : bus_(ibus_bus_new())
+        , service_(ibus_panel_service_new(ibus_bus_get_connection(bus_)))
+    {
+        const auto keep = +[](IBusPanelService*, IBusProperty* property, gpointer self) {
+            static_cast<TestPanel*>(self)->labels[ibus_property_get_key(property)] =
+                QString::fromUtf8(ibus_text_get_text(ibus_property_get_label(property)));
+        };
+        g_signal_connect(service_, "update-property", G_CALLBACK(keep), this);
+        g_signal_connect(service_, "register-properties", G_CALLBACK(+[](IBusPanelService* panel, IBusPropList* list,
+                                                                         gpointer self) {
+            static_cast<TestPanel*>(self)->labels.clear();
+            for (guint i = 0; IBusProperty* property = ibus_prop_list_get(list, i); ++i)
+                g_signal_emit_by_name(panel, "update-property", property);
+        }), this);
+    }
+    ~TestPanel()
+    {
+        g_object_unref(service_);
+        g_object_unref(bus_);
+    }
+    bool own() { return ibus_bus_request_name(bus_, IBUS_SERVICE_PANEL, 0) != 0; }
+    // What a click on the menu entry sends.
+    void activate(const char* key) { ibus_panel_service_property_activate(service_, key, PROP_STATE_CHECKED); }
+
+private:
+    IBusBus* bus_;
+    IBusPanelService* service_;
+};
 
 // The engine served from this process to a private daemon (which knows it only
 // from the run-time registration), with test clients as the applications.
@@ -188,6 +226,28 @@ TEST_F(InputMethodServerTest, APasswordFieldGetsItsKeysUntouchedAndNoDictation)
     }
     EXPECT_EQ(state.historyText(), QStringLiteral("口令"));
     EXPECT_EQ(context->press(IBUS_KEY_n), true) << "composing again in an ordinary field";
+}
+
+// Where no tray shows (stock GNOME), the input-source menu switches the mode,
+// showing it, and opens what the tray opens.
+TEST_F(InputMethodServerTest, TheInputSourceMenuSwitchesAndShowsTheModeAndOpensTheWindows)
+{
+    TestPanel panel;
+    ASSERT_TRUE(panel.own());
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+    ASSERT_TRUE(waitUntil([&] { return panel.labels.size() == 3; }));
+    EXPECT_EQ(panel.labels, (std::map<QString, QString>{
+                                {"InputMode", "中"}, {"ShowPanel", "显示语音记录"}, {"ShowSettings", "语音输入设置"}}));
+    panel.activate("InputMode");
+    EXPECT_TRUE(waitUntil([&] { return panel.labels["InputMode"] == "英"; }));
+    EXPECT_FALSE(state.chinese());
+    state.setChinese(true); // as Shift+Space or the tray does
+    EXPECT_TRUE(waitUntil([&] { return panel.labels["InputMode"] == "中"; }));
+    panel.activate("ShowPanel");
+    EXPECT_TRUE(waitUntil([&] { return shell.panelShows == 1; }));
+    panel.activate("ShowSettings");
+    EXPECT_TRUE(waitUntil([&] { return shell.settingsShows == 1; }));
 }
 
 } // namespace

@@ -67,10 +67,12 @@ public:
 
 class RecordingShell final : public AppShell {
 public:
+    int panelShows = 0;
     int panelHides = 0;
     int idleShows = 0;
     int settingsShows = 0;
 
+    void showPanel() override { ++panelShows; }
     void hidePanel() override { ++panelHides; }
     void showPanelIfIdle() override { ++idleShows; }
     void showSettings() override { ++settingsShows; }

@@ -239,5 +239,25 @@ TEST_F(DesktopWindowsTest, SettingsWindowIsMadeOnceAndComesBackWithWhatWasTyped)
     EXPECT_EQ(settings->phoneField()->text(), "13800138000");
 }
 
+// A tray host that starts after Tellwire (a session's shell, an extension turned on) gets the icon; one.
+TEST_F(DesktopWindowsTest, TrayIconIsMadeOnceWhenATrayHostAppearsLater)
+{
+    ASSERT_EQ(app.trayIcon(), nullptr) << "offscreen has no tray";
+    QDBusConnection host = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "stand-in tray host");
+    const auto gone = qScopeGuard([] { QDBusConnection::disconnectFromBus("stand-in tray host"); });
+    // Told after the application's own watcher: the names' news reach both in that order.
+    QDBusServiceWatcher watcher(AppDelegate::kTrayHostService, QDBusConnection::sessionBus(),
+                                QDBusServiceWatcher::WatchForRegistration);
+    int appeared = 0;
+    QObject::connect(&watcher, &QDBusServiceWatcher::serviceRegistered, [&] { ++appeared; });
+    for (int round = 1; round <= 2; ++round) {
+        ASSERT_TRUE(host.registerService(AppDelegate::kTrayHostService));
+        ASSERT_TRUE(testing::waitUntil([&] { return appeared == round; }));
+        EXPECT_NE(app.trayIcon(), nullptr);
+        ASSERT_TRUE(host.unregisterService(AppDelegate::kTrayHostService));
+    }
+    EXPECT_EQ(app.findChildren<QSystemTrayIcon*>().size(), 1);
+}
+
 } // namespace
 } // namespace tellwire

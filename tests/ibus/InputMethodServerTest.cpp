@@ -26,6 +26,7 @@ using namespace tellwire::testing;
 class TestPanel {
 public:
     std::map<QString, QString> labels;
+    QString preedit; // shown for clients that cannot show it themselves
 
     TestPanel()
         : bus_(ibus_bus_new())
@@ -36,6 +37,10 @@ public:
                 QString::fromUtf8(ibus_text_get_text(ibus_property_get_label(property)));
         };
         g_signal_connect(service_, "update-property", G_CALLBACK(keep), this);
+        g_signal_connect(service_, "update-preedit-text", G_CALLBACK(+[](IBusPanelService*, IBusText* text, guint,
+                                                                         gboolean, gpointer self) {
+            static_cast<TestPanel*>(self)->preedit = QString::fromUtf8(ibus_text_get_text(text));
+        }), this);
         g_signal_connect(service_, "register-properties", G_CALLBACK(+[](IBusPanelService* panel, IBusPropList* list,
                                                                          gpointer self) {
             static_cast<TestPanel*>(self)->labels.clear();
@@ -248,6 +253,27 @@ TEST_F(InputMethodServerTest, TheInputSourceMenuSwitchesAndShowsTheModeAndOpensT
     EXPECT_TRUE(waitUntil([&] { return shell.panelShows == 1; }));
     panel.activate("ShowSettings");
     EXPECT_TRUE(waitUntil([&] { return shell.settingsShows == 1; }));
+}
+
+// A client that cannot show preedit (XIM, terminals): the daemon shows the
+// interim text in the desktop's panel instead, and the final is typed once.
+TEST_F(InputMethodServerTest, AClientWithoutPreeditShowsInterimTextInThePanel)
+{
+    router.setClock([] { return 0.0; }); // every event fresh
+    TestPanel panel;
+    ASSERT_TRUE(panel.own());
+    auto context = focusedContext();
+    ASSERT_TRUE(context);
+    context->setCapabilities(IBUS_CAP_FOCUS);
+    ASSERT_TRUE(context->sendKey(IBUS_KEY_Shift_L, IBUS_RELEASE_MASK)); // a round trip behind it
+    const int preeditUpdates = context->preeditUpdates;
+    router.consume(Transcript{QStringLiteral("u1"), QStringLiteral("你好"), false, 1, 0, {}, {}});
+    EXPECT_TRUE(waitUntil([&] { return panel.preedit == QStringLiteral("你好"); }));
+    router.consume(Transcript{QStringLiteral("u1"), QStringLiteral("你好吗"), true, 2, 0, {}, {}});
+    EXPECT_TRUE(waitUntil([&] { return !context->committed.isEmpty(); }));
+    EXPECT_TRUE(waitUntil([&] { return panel.preedit.isEmpty(); }));
+    EXPECT_EQ(context->commits, std::vector<QString>{QStringLiteral("你好吗")});
+    EXPECT_EQ(context->preeditUpdates, preeditUpdates);
 }
 
 } // namespace

@@ -144,6 +144,11 @@ void TestInputContext::reset()
     ibus_input_context_reset(context_);
 }
 
+void TestInputContext::setCapabilities(unsigned capabilities)
+{
+    ibus_input_context_set_capabilities(context_, capabilities);
+}
+
 void TestInputContext::setContentType(unsigned purpose, unsigned hints)
 {
     ibus_input_context_set_content_type(context_, purpose, hints);

@@ -38,6 +38,8 @@ public:
     void focusIn();
     void focusOut();
     void reset();
+    // What the client can show itself, as IBusCapabilite flags.
+    void setCapabilities(unsigned capabilities);
     // The field's purpose and hints, as IBusInputPurpose and IBusInputHints.
     void setContentType(unsigned purpose, unsigned hints = 0);
     // Sends a key press (and its release) and returns whether the engine

@@ -44,6 +44,8 @@ def watch(name, entry):
     text.connect("notify::has-focus", focused)
 
 
+# A click puts the caret where it lands, as in the other toolkits, instead of selecting all.
+Gtk.Settings.get_default().set_property("gtk-entry-select-on-focus", False)
 window = Gtk.Window(title="fields")
 box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
 entries = {"a": Gtk.Entry(), "b": Gtk.Entry(), "p": Gtk.PasswordEntry() if GTK4 else Gtk.Entry()}

@@ -210,27 +210,20 @@ TEST_F(InputMethodServerTest, ModifiersKeepTheCompositionAndResetOrFocusLeaveThe
     EXPECT_EQ(second->preedit.text, QStringLiteral("m")) << "a new composition";
 }
 
-// Dictation into a password or PIN field goes to the history only; its keys are the application's.
-TEST_F(InputMethodServerTest, APasswordFieldGetsItsKeysUntouchedAndNoDictation)
+// Dictation into a PIN field goes to the history only; its keys are the
+// application's (password fields: GTK 4 in the real-client test).
+TEST_F(InputMethodServerTest, APinFieldGetsItsKeysUntouchedAndNoDictation)
 {
     router.setClock([] { return 0.0; }); // every event fresh
     auto context = focusedContext();
     ASSERT_TRUE(context);
-    compose(*context, {IBUS_KEY_n});
-    const QString closed = context->lookupTable.value(0); // what closing the composition commits
-    router.consume(Transcript{QStringLiteral("u1"), QStringLiteral("前"), false, 1, 0, {}, {}});
-    for (unsigned purpose : {IBUS_INPUT_PURPOSE_PASSWORD, IBUS_INPUT_PURPOSE_PIN}) {
-        context->setContentType(purpose);
-        EXPECT_EQ(context->press(IBUS_KEY_a), false);
-        EXPECT_EQ(context->press(IBUS_KEY_space, IBUS_SHIFT_MASK), false);
-        router.consume(Transcript{QStringLiteral("u1"), QStringLiteral("秘密"), false, 2, 0, {}, {}});
-        router.consume(Transcript{QStringLiteral("u2"), QStringLiteral("口令"), true, 3, 0, {}, {}});
-        EXPECT_FALSE(context->preedit.visible);
-        EXPECT_EQ(context->committed, closed) << "the composition was closed, and nothing typed since";
-        context->setContentType(IBUS_INPUT_PURPOSE_FREE_FORM);
-    }
-    EXPECT_EQ(state.historyText(), QStringLiteral("口令"));
+    context->setContentType(IBUS_INPUT_PURPOSE_PIN);
+    EXPECT_EQ(context->press(IBUS_KEY_a), false);
+    router.consume(Transcript{QStringLiteral("u1"), QStringLiteral("口令"), true, 1, 0, {}, {}});
+    context->setContentType(IBUS_INPUT_PURPOSE_FREE_FORM);
     EXPECT_EQ(context->press(IBUS_KEY_n), true) << "composing again in an ordinary field";
+    EXPECT_EQ(state.historyText(), QStringLiteral("口令"));
+    EXPECT_EQ(context->committed, QString());
 }
 
 // Where no tray shows (stock GNOME), the input-source menu switches the mode,

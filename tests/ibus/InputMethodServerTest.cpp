@@ -145,7 +145,7 @@ TEST_F(InputMethodServerTest, EachContextHasItsControllerNoFocusTypesNothingAndA
     EXPECT_TRUE(focusedContext());
 }
 
-TEST_F(InputMethodServerTest, KeysComposePickAndSwitchToEnglishWithHeldVoiceInTheSameCommit)
+TEST_F(InputMethodServerTest, KeysComposeAndPickWithHeldVoiceInTheSameCommitAndTheCaretCountsCharacters)
 {
     auto context = focusedContext();
     ASSERT_TRUE(context);
@@ -165,17 +165,10 @@ TEST_F(InputMethodServerTest, KeysComposePickAndSwitchToEnglishWithHeldVoiceInTh
     EXPECT_FALSE(context->preedit.visible);
     EXPECT_FALSE(context->lookupVisible);
 
-    // A digit picks from the table.
-    compose(*context, {IBUS_KEY_s, IBUS_KEY_h, IBUS_KEY_i});
-    const QString second = context->lookupTable.value(1);
-    ASSERT_FALSE(second.isEmpty());
-    EXPECT_EQ(context->press(IBUS_KEY_2), true);
-    EXPECT_EQ(context->commits.back(), second);
-
-    // Shift+Space switches to English, where keys reach the application.
-    EXPECT_EQ(context->press(IBUS_KEY_space, IBUS_SHIFT_MASK), true);
-    EXPECT_EQ(context->press(IBUS_KEY_a), false);
-    EXPECT_EQ(context->commits.size(), 2u);
+    // Interim text is preedit with the caret after it, counted in characters (U+20000 is one).
+    router.active()->voice(QString::fromUtf8("你\xF0\xA0\x80\x80"), false, QStringLiteral("u2"));
+    ASSERT_TRUE(waitUntil([&] { return context->preedit.text.size() == 3; }));
+    EXPECT_EQ(context->preedit.cursor, 2u);
 }
 
 TEST_F(InputMethodServerTest, ModifiersKeepTheCompositionAndResetOrFocusLeaveTheLettersWhereTyped)

@@ -160,7 +160,7 @@ TEST_F(InstalledTellwireTest, RegisteringReportsEachOutcomeRestartsTheDaemonOnly
 
 // Not installed: missing, not a file or not executable; cannot start: the line, then the reason. Tellwire is started
 // only when not running, and each run asks for the settings 0.8 s in, when a starting Tellwire listens. The real
-// Tellwire, signed out (no Secret Service), shows its settings window.
+// Tellwire, signed out (no Secret Service), shows its settings window; a second one leaves it running.
 TEST_F(InstalledTellwireTest, LauncherReportsAMissingTellwireAndStartsAWorkingOneOnlyWhenNotRunningShowingItsWindow)
 {
     QProcess xvfb; // -displayfd 1: the server picks a free display and prints its number
@@ -206,6 +206,9 @@ TEST_F(InstalledTellwireTest, LauncherReportsAMissingTellwireAndStartsAWorkingOn
     EXPECT_TRUE(waitUntil(
         [&] { return runTool("xwininfo", {"-display", display, "-name", "语音输入设置"}).out.contains("IsViewable"); },
         20s));
+    // A second Tellwire, as the daemon starts one, finds the session's name taken and leaves quietly.
+    const auto second = runTool(installed("libexec/Tellwire"), {"--ibus"}, session.bus.environment());
+    EXPECT_EQ(std::pair(second.exitCode, second.err), std::pair(0, QString()));
 
     // The session ends: Tellwire goes with its bus instead of living on orphaned.
     const auto pid = session.bus.connection().interface()->servicePid(kEngine);

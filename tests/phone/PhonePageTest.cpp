@@ -105,79 +105,59 @@ protected:
         driver.start(QStringLiteral("node"), {QStringLiteral("drive-phone-page.js")});
     }
 
-    // Waits for the driver to finish a step in the browser.
-    bool reached(const QString& step)
+    // Waits for the driver to finish a step in the browser, then for the focused context to show `preedit`
+    // (when given) and to hold `committed` in all; then lets the driver go on. False if either never came.
+    bool step(const char* name, const TestInputContext& context, const QString& committed, const QString& preedit = {})
     {
-        const QString wanted = QStringLiteral("step ") + step;
         bool found = false;
         waitUntil([&] {
             while (!found && driver.canReadLine())
-                found = QString::fromUtf8(driver.readLine()).trimmed() == wanted;
+                found = QString::fromUtf8(driver.readLine()).trimmed() == QStringLiteral("step ") + name;
             return found || driver.state() == QProcess::NotRunning;
         }, 60s);
-        return found;
+        const bool shown = found && waitUntil([&] {
+            return context.committed == committed && (preedit.isEmpty() || context.preedit.text == preedit);
+        }, 20s);
+        EXPECT_TRUE(shown) << name << ": committed " << context.committed.toStdString() << ", preedit "
+                           << context.preedit.text.toStdString();
+        driver.write("next\n");
+        return shown;
     }
-
-    void proceed() { driver.write("next\n"); }
 };
 
-TEST_F(PhonePageTest, DictationOnThePhonePageIsTypedOnceAcrossANetworkDrop)
+// Then the relay restarts under the desktop: it keeps the sign-ins, and Tellwire listens again and types only
+// what is new.
+TEST_F(PhonePageTest, DictationOnThePhonePageIsTypedOnceAcrossANetworkDropAndARelayRestart)
 {
     auto context = focusedContext();
     ASSERT_TRUE(context);
     const QString link = pairingLink();
     ASSERT_FALSE(link.isEmpty()) << "the relay made no pairing";
     startDriver(link);
-    ASSERT_TRUE(reached(QStringLiteral("paired")));
-    proceed();
-
+    ASSERT_TRUE(step("paired", *context, {}));
     // Typed in pieces into the box: the newest text shows as preedit, Enter commits it.
-    ASSERT_TRUE(reached(QStringLiteral("typing")));
-    ASSERT_TRUE(waitUntil([&] { return context->preedit.text == QStringLiteral("今天天气"); }, 20s))
-        << "preedit: " << context->preedit.text.toStdString();
-    EXPECT_TRUE(context->committed.isEmpty());
-    proceed();
-    ASSERT_TRUE(reached(QStringLiteral("typed")));
+    ASSERT_TRUE(step("typing", *context, {}, QStringLiteral("今天天气")));
     QString expected = QStringLiteral("今天天气不错");
-    ASSERT_TRUE(waitUntil([&] { return context->committed == expected; }, 20s))
-        << "committed: " << context->committed.toStdString();
+    ASSERT_TRUE(step("typed", *context, expected));
     EXPECT_FALSE(context->preedit.visible);
-    proceed();
-
     // The browser's recogniser: its interim result is preedit, its final one is committed.
-    ASSERT_TRUE(reached(QStringLiteral("speech-interim")));
-    ASSERT_TRUE(waitUntil([&] { return context->preedit.text == QStringLiteral("语音输入"); }, 20s))
-        << "preedit: " << context->preedit.text.toStdString();
-    proceed();
-    ASSERT_TRUE(reached(QStringLiteral("speech-final")));
-    expected += QStringLiteral("语音输入很方便");
-    ASSERT_TRUE(waitUntil([&] { return context->committed == expected; }, 20s))
-        << "committed: " << context->committed.toStdString();
-    proceed();
-
+    ASSERT_TRUE(step("speech-interim", *context, expected, QStringLiteral("语音输入")));
+    ASSERT_TRUE(step("speech-final", *context, expected += QStringLiteral("语音输入很方便")));
     // Offline, two finals wait on the phone; back online both arrive, in order, once.
-    ASSERT_TRUE(reached(QStringLiteral("offline")));
-    ASSERT_TRUE(waitUntil([&] { return context->preedit.text == QStringLiteral("断网时候"); }, 20s))
-        << "preedit: " << context->preedit.text.toStdString();
-    EXPECT_EQ(context->committed, expected);
-    proceed();
-    ASSERT_TRUE(reached(QStringLiteral("online")));
-    expected += QStringLiteral("断网时候第二句");
-    ASSERT_TRUE(waitUntil([&] { return context->committed == expected; }, 20s))
-        << "committed: " << context->committed.toStdString();
-    proceed();
-
+    ASSERT_TRUE(step("offline", *context, expected, QStringLiteral("断网时候")));
+    ASSERT_TRUE(step("online", *context, expected += QStringLiteral("断网时候第二句")));
     // A phone signed in by number and code; a pause ends its utterance.
-    ASSERT_TRUE(reached(QStringLiteral("code-signin")));
-    expected += QStringLiteral("验证码登录");
-    ASSERT_TRUE(waitUntil([&] { return context->committed == expected; }, 20s))
-        << "committed: " << context->committed.toStdString();
-    proceed();
-
+    ASSERT_TRUE(step("code-signin", *context, expected += QStringLiteral("验证码登录")));
     ASSERT_TRUE(driver.waitForFinished(30000));
     EXPECT_EQ(driver.exitCode(), 0);
-    EXPECT_EQ(context->committed, expected);
     EXPECT_FALSE(context->preedit.visible);
+
+    relay.phoneToken = relay.signIn(QStringLiteral("phone"));
+    ASSERT_TRUE(relay.restart());
+    ASSERT_TRUE(relay.waitForLine(QStringLiteral("is listening")));
+    ASSERT_TRUE(relay.say(QStringLiteral("u-restart"), QStringLiteral("重启之后"), true));
+    EXPECT_TRUE(waitUntil([&] { return context->committed == expected + QStringLiteral("重启之后"); }, 20s))
+        << "committed: " << context->committed.toStdString();
 }
 
 } // namespace

@@ -165,7 +165,7 @@ TEST_F(SignInTest, WhatTheRelayAnswersIsShownAndOnlyAUsableTokenIsKeptAndPolledW
     }
 }
 
-// Launching with no token opens the settings in DesktopWindowsTest; with an accepted one, polls in EndToEndTest.
+// Launching with no token opens the settings in DesktopWindowsTest; with an accepted one, polls in PhonePageTest.
 TEST_F(SignInTest, OnlyATokenTheRelayRefusesIsForgottenAtLaunch)
 {
     state.setShell(&shell);

@@ -82,7 +82,7 @@ struct Field final : VoiceTarget {
     void abandonVoice() override { heard << QStringLiteral("-"); }
 };
 
-// Pausing and focus moving to another field are also shown with real components: DesktopWindowsTest, EndToEndTest.
+// Pausing and focus moving to another field are also shown with real components: DesktopWindowsTest, RealClientTest.
 class RoutingTest : public ::testing::Test {
 protected:
     MemorySecretStore secrets;

@@ -190,6 +190,9 @@ TEST_P(RealClientTest, TypesWhereTheUserMeantAndNowhereElse)
     type(QStringLiteral("xy"));
     ASSERT_TRUE(until("password keys", [&] { return field("p") == "xy"; }));
     ASSERT_TRUE(relay.say("u3", "秘", false));
+    ASSERT_TRUE(relay.waitForPollAfter(relay.lastSeq));
+    read();
+    EXPECT_EQ(state[QLatin1String("preedit")], "");
     ASSERT_TRUE(relay.say("u3", "秘密", true));
     ASSERT_TRUE(relay.waitForPollAfter(relay.lastSeq));
     read();

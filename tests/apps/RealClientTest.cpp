@@ -70,7 +70,8 @@ protected:
         QProcessEnvironment appEnvironment = QProcessEnvironment::systemEnvironment();
         for (const auto& [name, value] : {std::pair{"DISPLAY", display}, {"GTK_IM_MODULE", "ibus"},
                                           {"QT_IM_MODULE", "ibus"}, {"QT_QPA_PLATFORM", "xcb"},
-                                          {"NO_AT_BRIDGE", "1"}, {"IBUS_ADDRESS", daemon->address()}})
+                                          {"NO_AT_BRIDGE", "1"}, {"GTK_A11Y", "none"},
+                                          {"GDK_DEBUG", "no-portals"}, {"IBUS_ADDRESS", daemon->address()}})
             appEnvironment.insert(QString::fromLatin1(name), value);
         app.setProcessEnvironment(appEnvironment);
         app.setProcessChannelMode(QProcess::MergedChannels);

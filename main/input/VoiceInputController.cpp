@@ -83,13 +83,8 @@ void VoiceInputController::activateServer()
 void VoiceInputController::deactivateServer()
 {
     commitPinyin();
-    abandonVoice();
-    queued_.clear();
-    hideCandidates();
+    newStretch();
     router_.leave(this);
-    keysBypass_ = false;
-    caretMoves_ = 0;
-    focusEpoch_ = QUuid::createUuid();
     if (shell_)
         shell_->showPanelIfIdle();
 }
@@ -113,7 +108,6 @@ void VoiceInputController::fieldMayHaveChanged()
 {
     commitPinyin();
     newStretch();
-    keysBypass_ = false;
 }
 
 void VoiceInputController::caretMoved()
@@ -124,12 +118,14 @@ void VoiceInputController::caretMoved()
     keysBypass_ = true;
 }
 
-// What was dictated or held for the old stretch goes to the history only.
+// What was dictated or held for the old stretch goes to the history only;
+// the next field is not presumed to hide its keys.
 void VoiceInputController::newStretch()
 {
     abandonVoice();
     queued_.clear();
     hideCandidates();
+    keysBypass_ = false;
     caretMoves_ = 0;
     focusEpoch_ = QUuid::createUuid();
 }

@@ -72,7 +72,6 @@ public:
     // the input method (a password field, for toolkits that do not say so):
     // no dictated text goes there until a key arrives again.
     void caretMoved();
-    bool keysBypass() const { return keysBypass_; }
 
     // The one entry for dictated text: interim text becomes marked text, final
     // text is inserted; held back while a composition is open.

@@ -49,12 +49,23 @@ bool claimSessionName()
     return reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered;
 }
 
+// Qt on Wayland cannot keep the panel on top, keep it from taking the focus or
+// place a window; as a client of XWayland it can. A platform the user chose stands.
+void preferXWayland()
+{
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || qEnvironmentVariableIsEmpty("DISPLAY"))
+        return;
+    qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     // Our own windows must never send their keys through our own engine.
     qputenv("QT_IM_MODULE", "none");
+    preferXWayland();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tellwire"));
     // Docks and window lists match the windows to the menu entry and its icon.

@@ -1,5 +1,7 @@
 #include "ui/WindowTheme.h"
 
+#include "ui/DesktopColorScheme.h"
+
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPalette>
@@ -15,6 +17,10 @@ WindowTheme::WindowTheme(Defaults& defaults, QObject* parent)
     // Windows with a palette of their own are not told when the desktop's
     // changes; the application object always is.
     qApp->installEventFilter(this);
+    connect(&DesktopColorScheme::shared(), &DesktopColorScheme::changed, this, [this] {
+        if (appearance_.scheme() == Appearance::Scheme::System)
+            emit changed();
+    });
 }
 
 Theme WindowTheme::theme() const
@@ -24,6 +30,15 @@ Theme WindowTheme::theme() const
 
 bool WindowTheme::desktopIsDark()
 {
+    // The desktop's own setting where a portal tells it; the palette elsewhere.
+    switch (DesktopColorScheme::shared().preference()) {
+    case DesktopColorScheme::Preference::Dark:
+        return true;
+    case DesktopColorScheme::Preference::Light:
+        return false;
+    case DesktopColorScheme::Preference::Unknown:
+        break;
+    }
     return QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
 }
 

@@ -2,7 +2,9 @@
 # A GTK window with two text fields and a password field, as applications
 # have them. Prints its state as one JSON line whenever it changes:
 # which field has focus, each field's text, the preedit shown, and the keys
-# that reached the application past the input method ("alt+d", "escape").
+# that reached the application past the input method ("alt+d", "escape"),
+# and whether its window is the active one. A line "focus NAME" on standard
+# input moves the focus to that field, as the application itself may.
 # Usage: fields.py 3|4
 import json
 import sys
@@ -15,10 +17,11 @@ gi.require_version("Gdk", VERSION + ".0")
 from gi.repository import Gdk, GLib, Gtk  # noqa: E402
 
 GTK4 = VERSION == "4"
-state = {"focus": "", "a": "", "b": "", "p": "", "preedit": "", "keys": []}
+state = {"focus": "", "a": "", "b": "", "p": "", "preedit": "", "keys": [], "active": False}
 
 
 def report(*_):
+    state["active"] = window.is_active()
     line = json.dumps(state, ensure_ascii=False)
     print(line, flush=True)
 
@@ -70,6 +73,22 @@ if GTK4:
     window.add_controller(keys)
 else:
     window.connect_after("key-press-event", lambda _, event: key(event.keyval, event.state))
+
+
+window.connect("notify::is-active", report)
+
+
+def command(source, _):
+    line = source.readline()
+    if not line:
+        return False
+    words = line.split()
+    if len(words) == 2 and words[0] == "focus" and words[1] in entries:
+        entries[words[1]].grab_focus()
+    return True
+
+
+GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, command)
 loop = GLib.MainLoop()
 if GTK4:
     window.set_child(box)

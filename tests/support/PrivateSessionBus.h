@@ -17,6 +17,7 @@ public:
 
     QDBusConnection connection() const { return QDBusConnection(connectionName_); }
     QProcessEnvironment environment() const;
+    const QString& address() const { return address_; }
 
     // Ends the bus, as a logout does.
     void stop();

@@ -1,0 +1,363 @@
+// Tellwire under a real GNOME Shell on Wayland, headless with one virtual
+// monitor: the shell starts its own ibus-daemon, which starts Tellwire for the
+// chosen input source; the applications are Wayland-native; keys go through
+// mutter's remote-desktop interface, dictation through the local relay.
+#include "support/LocalRelay.h"
+#include "support/PrivateIBusDaemon.h"
+#include "support/PrivateSessionBus.h"
+#include "support/ToolRun.h"
+#include "support/Wait.h"
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QDir>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace tellwire {
+namespace {
+
+using namespace tellwire::testing;
+using namespace std::chrono_literals;
+
+const QString kTellwire = QStringLiteral("cc.orrisfeld.tellwire.inputmethod");
+const QString kShell = QStringLiteral("org.gnome.Shell");
+const QString kRemoteDesktop = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
+
+struct Client {
+    const char* name;
+    QString program;
+    QStringList arguments;
+    QStringList environment; // NAME=value
+    // Whether its fields reach the shell's input method through Wayland's
+    // text-input (GTK); Qt's own IBus module talks to the daemon instead.
+    bool textInput;
+    // What the first field keeps when the application moves the focus during an utterance.
+    QString leftBehind;
+};
+
+void PrintTo(const Client& client, std::ostream* out) { *out << client.name; }
+
+const Client kGtk4{"GTK4",
+                   QStringLiteral("/usr/bin/python3"),
+                   {TELLWIRE_APPS_FOLDER "/fields.py", "4"},
+                   {"GDK_BACKEND=wayland"},
+                   true,
+                   {}};
+const Client kQt6{
+    "Qt6", TELLWIRE_QT_FIELDS, {}, {"QT_QPA_PLATFORM=wayland", "QT_IM_MODULE=ibus"}, false, QStringLiteral("一")};
+
+class GnomeShellTest : public ::testing::TestWithParam<Client> {
+protected:
+    LocalRelay relay{QStringLiteral(TELLWIRE_RELAY_EXECUTABLE)};
+    PrivateSessionBus systemBus; // the shell's logind and friends: nobody answers there
+    QTemporaryDir components;
+    QString wayland = QStringLiteral("tellwire-wayland-") + QString::number(QCoreApplication::applicationPid());
+    QProcess shell;
+    QString remoteDesktop;
+    QProcess app;
+    QJsonObject state;
+    QString output;
+
+    void SetUp() override
+    {
+        relay.arguments = {QStringLiteral("--log-requests")};
+        ASSERT_TRUE(relay.start());
+        relay.phoneToken = relay.signIn(QStringLiteral("phone"));
+        ASSERT_TRUE(storeDesktopToken(relay.signIn(QStringLiteral("desktop"))));
+
+        // Tellwire installed beside the system's engines, and chosen as the input source.
+        for (const QFileInfo& file : QDir(QStringLiteral("/usr/share/ibus/component")).entryInfoList({"*.xml"}))
+            QFile::link(file.filePath(), components.filePath(file.fileName()));
+        QFile::link(PrivateIBusDaemon::tellwireComponent(), components.filePath(QStringLiteral("tellwire.xml")));
+        gsettings({"set", "org.gnome.desktop.input-sources", "sources", "[('ibus', '" + kTellwire + "')]"});
+        // What gnome-session tells the bus, so that the portal's backend reaches the shell.
+        runTool(QStringLiteral("dbus-update-activation-environment"),
+                {"WAYLAND_DISPLAY=" + wayland, "XDG_CURRENT_DESKTOP=GNOME"});
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        for (const auto& [name, value] : {std::pair<const char*, QString>{"DBUS_SYSTEM_BUS_ADDRESS", systemBus.address()},
+                                          {"IBUS_COMPONENT_PATH", components.path()},
+                                          {"XDG_CURRENT_DESKTOP", QStringLiteral("GNOME")},
+                                          {"TELLWIRE_RELAY_ORIGIN", relay.origin}})
+            environment.insert(QString::fromLatin1(name), value);
+        shell.setProcessEnvironment(environment);
+        shell.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        shell.setStandardOutputFile(QProcess::nullDevice());
+        shell.start(QStringLiteral("gnome-shell"), {"--unsafe-mode", "--headless", "--wayland", "--virtual-monitor",
+                                                    "1280x800", "--wayland-display", wayland});
+        ASSERT_TRUE(waitUntil([&] { return eval("Main.layoutManager._startingUp") == false; }, 60s))
+            << "the shell never finished starting";
+        eval("Main.overview.hide()"); // the shell starts in the overview
+        // The shell picks the input source; its daemon starts Tellwire for it.
+        ASSERT_TRUE(waitUntil(
+            [] { return QDBusConnection::sessionBus().interface()->isServiceRegistered(kTellwire).value(); }, 30s));
+        startKeyboard();
+        // Signed in and idle, Tellwire shows its panel.
+        ASSERT_TRUE(waitUntil([&] { return eval(window(QStringLiteral("语音记录")) + ".title") == "语音记录"; }, 20s));
+
+        QProcessEnvironment appEnvironment = QProcessEnvironment::systemEnvironment();
+        appEnvironment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        appEnvironment.insert(QStringLiteral("WAYLAND_DISPLAY"), wayland);
+        appEnvironment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
+        for (const char* name : {"NO_AT_BRIDGE", "GTK_A11Y"})
+            appEnvironment.insert(QString::fromLatin1(name), name == std::string("GTK_A11Y") ? "none" : "1");
+        for (const QString& variable : GetParam().environment)
+            appEnvironment.insert(variable.section('=', 0, 0), variable.section('=', 1));
+        app.setProcessEnvironment(appEnvironment);
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.start(GetParam().program, GetParam().arguments);
+        ASSERT_TRUE(until("the first field focused", [&] { return state["focus"] == "a"; }));
+        // A window shown without a click may be left without the focus: the user clicks it.
+        eval(window(QStringLiteral("fields")) + ".activate(global.get_current_time())");
+        // A new keyboard's first key may be lost while the application takes its keymap.
+        ASSERT_TRUE(retried([&] { press({kEscape}); },
+                            [&] { return state["keys"].toArray().contains(QLatin1String("escape")); }))
+            << "no key ever reached the application";
+    }
+
+    void TearDown() override
+    {
+        app.kill();
+        app.waitForFinished();
+        stopOwnerOf(QDBusConnection::sessionBus(), kTellwire);
+        shell.terminate();
+        if (!shell.waitForFinished(10000))
+            shell.kill();
+        shell.waitForFinished();
+    }
+
+    // The shell's window with that title, in JavaScript.
+    static QString window(const QString& title)
+    {
+        return "global.get_window_actors().map(actor => actor.meta_window).find(window => window.title == '" + title
+            + "')";
+    }
+
+    static QString gsettings(const QStringList& arguments)
+    {
+        return runTool(QStringLiteral("gsettings"), arguments).out.trimmed();
+    }
+
+    // Runs JavaScript inside the shell (it runs in unsafe mode for this) and returns its JSON value.
+    static QJsonValue eval(const QString& code)
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(kShell, QStringLiteral("/org/gnome/Shell"), kShell,
+                                                           QStringLiteral("Eval"));
+        call << code;
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
+        if (reply.type() != QDBusMessage::ReplyMessage || !reply.arguments().value(0).toBool())
+            return QJsonValue::Undefined;
+        const QByteArray json = "[" + reply.arguments().value(1).toString().toUtf8() + "]";
+        return QJsonDocument::fromJson(json).array().at(0);
+    }
+
+    // A remote-desktop session of this connection: mutter takes its keys as the keyboard's.
+    void startKeyboard()
+    {
+        const QDBusReply<QDBusObjectPath> session = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+            kRemoteDesktop, QStringLiteral("/org/gnome/Mutter/RemoteDesktop"), kRemoteDesktop,
+            QStringLiteral("CreateSession")));
+        ASSERT_TRUE(session.isValid()) << session.error().message().toStdString();
+        remoteDesktop = session.value().path();
+        ASSERT_EQ(sessionCall(QStringLiteral("Start")).type(), QDBusMessage::ReplyMessage);
+    }
+
+    QDBusMessage sessionCall(const QString& method, const QVariantList& arguments = {})
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(kRemoteDesktop, remoteDesktop,
+                                                           kRemoteDesktop + QStringLiteral(".Session"), method);
+        call.setArguments(arguments);
+        return QDBusConnection::sessionBus().call(call);
+    }
+
+    void press(std::initializer_list<uint> keysyms)
+    {
+        for (uint keysym : keysyms)
+            sessionCall(QStringLiteral("NotifyKeyboardKeysym"), {keysym, true});
+        for (auto keysym = std::rbegin(keysyms); keysym != std::rend(keysyms); ++keysym)
+            sessionCall(QStringLiteral("NotifyKeyboardKeysym"), {*keysym, false});
+    }
+    void type(const char* letters)
+    {
+        for (const char* letter = letters; *letter; ++letter)
+            press({static_cast<uint>(*letter)});
+    }
+
+    void read()
+    {
+        while (app.canReadLine()) {
+            const QString line = QString::fromUtf8(app.readLine()).trimmed();
+            const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+            if (!object.isEmpty() && !object.contains(QLatin1String("places")))
+                state = object;
+            else if (object.isEmpty())
+                output = (output + line + '\n').right(2000);
+        }
+    }
+
+    // Does `act` until `condition` holds soon after, a few times at most.
+    bool retried(const std::function<void()>& act, const std::function<bool()>& condition)
+    {
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            act();
+            if (waitUntil([&] { return read(), condition(); }, 1s))
+                return true;
+        }
+        return false;
+    }
+
+    bool until(const char* what, const std::function<bool()>& condition)
+    {
+        const bool held = waitUntil([&] { return read(), condition(); }, 20s);
+        if (!held)
+            ADD_FAILURE() << what << ": never; the application shows "
+                          << QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString() << "\n"
+                          << output.toStdString();
+        return held;
+    }
+
+    void focus(const char* field)
+    {
+        app.write(QByteArray("focus ") + field + '\n');
+        ASSERT_TRUE(until(field, [&] { return state["focus"] == field; }));
+        // GTK tells the shell of the new field a frame after its own focus moved.
+        if (GetParam().textInput) {
+            ASSERT_TRUE(waitUntil([&] {
+                return eval(QStringLiteral("Main.inputMethod.getSurroundingText()[0] || ''")) == this->field(field);
+            })) << "the shell never took the field " << field;
+        }
+    }
+
+    QString field(const char* name) const { return state[QLatin1String(name)].toString(); }
+
+    // A composition opened and cancelled: the engine has handled everything
+    // the application sent before, such as a change of field.
+    void roundTrip()
+    {
+        type("a");
+        ASSERT_TRUE(until("round trip", [&] { return state["preedit"] == "a"; }));
+        press({kEscape});
+        ASSERT_TRUE(until("round trip", [&] { return state["preedit"] == ""; }));
+    }
+
+    static constexpr uint kEscape = 0xff1b, kShiftL = 0xffe1, kSpace = 0x20;
+};
+
+TEST_P(GnomeShellTest, DictationGrowsInPlaceAndStaysWithItsField)
+{
+    // The pinyin keyboard, through the shell's input method.
+    type("ni ");
+    ASSERT_TRUE(until("pinyin", [&] { return field("a") == "你"; }));
+
+    // An utterance begun in one field never lands in the next one.
+    ASSERT_TRUE(relay.say("u1", "一", false));
+    ASSERT_TRUE(until("interim", [&] { return state["preedit"] == "一"; }));
+    focus("b");
+    roundTrip();
+    ASSERT_TRUE(relay.say("u1", "一二三", true));
+    // Dictation into a field that keeps the focus grows in place and is typed once.
+    ASSERT_TRUE(relay.say("u2", "你", false));
+    ASSERT_TRUE(until("growing", [&] { return state["preedit"] == "你"; }));
+    ASSERT_TRUE(relay.say("u2", "你好", false));
+    ASSERT_TRUE(until("growing", [&] { return state["preedit"] == "你好"; }));
+    ASSERT_TRUE(relay.say("u2", "你好吗", true));
+    ASSERT_TRUE(until("final", [&] { return field("b") == "你好吗"; }));
+    EXPECT_EQ(field("a"), "你" + GetParam().leftBehind);
+}
+
+INSTANTIATE_TEST_SUITE_P(Toolkits, GnomeShellTest, ::testing::Values(kGtk4, kQt6),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A password field gets its keys, and no dictation. (Qt 6.4 on Wayland tells
+// the engine nothing when a password field takes the focus: not yet covered.)
+using GnomeShellPasswordTest = GnomeShellTest;
+
+TEST_P(GnomeShellPasswordTest, PasswordFieldGetsKeysAndNoDictation)
+{
+    focus("p");
+    type("xy");
+    ASSERT_TRUE(until("password keys", [&] { return field("p") == "xy"; }));
+    ASSERT_TRUE(relay.say("u3", "秘", false));
+    ASSERT_TRUE(relay.say("u3", "秘密", true));
+    ASSERT_TRUE(relay.waitForPollAfter(relay.lastSeq));
+    read();
+    EXPECT_EQ(state["preedit"], "");
+    EXPECT_EQ(field("p"), "xy");
+    focus("b");
+    roundTrip();
+    ASSERT_TRUE(relay.say("u4", "好", true));
+    ASSERT_TRUE(until("after the password", [&] { return field("b") == "好"; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Gtk4, GnomeShellPasswordTest, ::testing::Values(kGtk4),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The shell's input-source menu and top bar show Tellwire's properties; the
+// transcript panel floats above the application without taking its focus,
+// and follows the desktop's dark style.
+using GnomeShellWindowsTest = GnomeShellTest;
+
+TEST_P(GnomeShellWindowsTest, PanelFloatsAboveTheFocusedApplicationInTheDesktopsStyle)
+{
+    const QString menu = QStringLiteral("Main.panel.statusArea.keyboard._propSection._getMenuItems()");
+    EXPECT_EQ(eval(menu + ".map(item => item.label.text)"), QJsonArray({"中", "显示语音记录", "语音输入设置"}));
+    eval(menu + ".find(item => item.label.text == '显示语音记录').activate(null)");
+    ASSERT_TRUE(waitUntil([&] { return eval(window(QStringLiteral("语音记录")) + ".showing_on_its_workspace()") == true; }));
+    // Bottom to top: the application, then the panel on top of it.
+    EXPECT_EQ(eval("global.display.sort_windows_by_stacking([" + window(QStringLiteral("语音记录")) + ", "
+                   + window(QStringLiteral("fields")) + "]).map(window => window.title)"),
+              QJsonArray({"fields", "语音记录"}));
+    const QJsonObject panel = eval(
+        "(() => { const panel = " + window(QStringLiteral("语音记录")) + "; const frame = panel.get_frame_rect();"
+        " const area = panel.get_work_area_current_monitor();"
+        " return {above: panel.is_above(), focused: panel.has_focus(), x11: panel.get_client_type() == 1,"
+        " dx: frame.x + frame.width / 2 - (area.x + area.width / 2), dy: frame.y + frame.height / 2 - (area.y + area.height / 2),"
+        " x: frame.x, y: frame.y, width: frame.width, height: frame.height,"
+        " focus: global.display.focus_window ? global.display.focus_window.title : null}; })()")
+                                  .toObject();
+    EXPECT_EQ(panel["x11"], true);
+    EXPECT_EQ(panel["above"], true);
+    EXPECT_EQ(panel["focused"], false);
+    EXPECT_EQ(panel["focus"], "fields");
+    EXPECT_LE(std::abs(panel["dx"].toDouble()), 2);
+    EXPECT_LE(std::abs(panel["dy"].toDouble()), 40); // its title bar
+    roundTrip(); // the keyboard is still the application's
+
+    // The middle of the panel, as the screen shows it.
+    const auto lightness = [&] {
+        QTemporaryDir folder;
+        const QString file = folder.filePath(QStringLiteral("panel.png"));
+        QDBusMessage call = QDBusMessage::createMethodCall(kShell, QStringLiteral("/org/gnome/Shell/Screenshot"),
+                                                           kShell + QStringLiteral(".Screenshot"),
+                                                           QStringLiteral("ScreenshotArea"));
+        call << panel["x"].toInt() + 10 << panel["y"].toInt() + panel["height"].toInt() / 2 << 40 << 10 << false << file;
+        QDBusConnection::sessionBus().call(call, QDBus::Block, 10000);
+        const QImage image(file);
+        return image.isNull() ? -1 : image.pixelColor(image.width() / 2, image.height() / 2).lightness();
+    };
+    EXPECT_TRUE(waitUntil([&] { return lightness() > 128; })) << lightness();
+    gsettings({"set", "org.gnome.desktop.interface", "color-scheme", "prefer-dark"});
+    EXPECT_TRUE(waitUntil([&] { return lightness() >= 0 && lightness() < 128; }, 20s)) << lightness();
+
+    // Shift+Space, and the menu follows.
+    press({kShiftL, kSpace});
+    EXPECT_TRUE(waitUntil([&] { return eval(menu + "[0].label.text") == "英"; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Gtk4, GnomeShellWindowsTest, ::testing::Values(kGtk4),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace tellwire

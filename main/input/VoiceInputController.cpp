@@ -1,5 +1,7 @@
 #include "input/VoiceInputController.h"
 
+#include <algorithm>
+
 #include "pinyin/Pinyin.h"
 #include "model/DesktopState.h"
 #include "relayclient/Router.h"
@@ -112,6 +114,10 @@ void VoiceInputController::fieldMayHaveChanged()
 
 void VoiceInputController::caretMoved()
 {
+    if (ownEchoes_ > 0) {
+        --ownEchoes_;
+        return;
+    }
     if (keysBypass_ || ++caretMoves_ < kCaretMovesWithoutKeys)
         return;
     newStretch();
@@ -130,10 +136,14 @@ void VoiceInputController::newStretch()
     focusEpoch_ = QUuid::createUuid();
 }
 
-// Text of ours moves the caret too; only moves without it count.
+// Text of ours moves the caret too, and the client tells of each change a
+// while later, after the keys that caused it: those moves are not counted.
 void VoiceInputController::mark(const QString& text)
 {
     caretMoves_ = 0;
+    if (text != marked_)
+        expectEchoes(1);
+    marked_ = text;
     if (client_)
         client_->setMarkedText(text, TextRange{text.size(), 0}, kNoReplacement);
 }
@@ -141,8 +151,18 @@ void VoiceInputController::mark(const QString& text)
 void VoiceInputController::insert(const QString& text)
 {
     caretMoves_ = 0; // the caret follows what we type
+    expectEchoes(marked_.isEmpty() ? 1 : 2); // the marked text goes first
+    marked_.clear();
     if (client_)
         client_->insertText(text, kNoReplacement);
+}
+
+void VoiceInputController::expectEchoes(int count)
+{
+    // Enough for a composition typed faster than the client answers, few enough
+    // that changes it never echoed cannot hide a field's keys for long.
+    constexpr int kMostEchoes = 16;
+    ownEchoes_ = std::min(ownEchoes_ + count, kMostEchoes);
 }
 
 void VoiceInputController::voice(const QString& text, bool final, const QString& id)

@@ -110,6 +110,7 @@ private:
     void newStretch();
     void mark(const QString& text);
     void insert(const QString& text);
+    void expectEchoes(int count);
 
     DesktopState& state_;
     Router& router_;
@@ -129,6 +130,8 @@ private:
     bool secret_ = false;
     bool keysBypass_ = false;
     int caretMoves_ = 0;
+    QString marked_;    // what the field shows as marked text, as far as we know
+    int ownEchoes_ = 0; // caret moves still to come from our own changes to the field
 };
 
 } // namespace tellwire

@@ -1,6 +1,7 @@
 // Real applications (GTK 3, GTK 4, Qt 6, Chromium) on Xvfb, talking to a
 // private ibus-daemon that runs the real Tellwire; keys go through the X
 // server, dictation through the local relay.
+#include "support/FieldsApp.h"
 #include "support/LocalRelay.h"
 #include "support/PrivateIBusDaemon.h"
 #include "support/PrivateSessionBus.h"
@@ -43,11 +44,8 @@ protected:
     LocalRelay relay{QStringLiteral(TELLWIRE_RELAY_EXECUTABLE)};
     std::optional<PrivateIBusDaemon> daemon;
     QTemporaryDir browserProfile;
-    QProcess app;
+    FieldsApp app;
     QString window;
-    QJsonObject places;
-    QJsonObject state;
-    QString output; // the application's other words, the latest last
 
     void SetUp() override
     {
@@ -73,15 +71,13 @@ protected:
                                           {"NO_AT_BRIDGE", "1"}, {"GTK_A11Y", "none"},
                                           {"GDK_DEBUG", "no-portals"}, {"IBUS_ADDRESS", daemon->address()}})
             appEnvironment.insert(QString::fromLatin1(name), value);
-        app.setProcessEnvironment(appEnvironment);
-        app.setProcessChannelMode(QProcess::MergedChannels);
         QStringList arguments = GetParam().arguments;
         arguments.replaceInStrings(QStringLiteral("{profile}"), browserProfile.path());
-        app.start(GetParam().program, arguments);
-        ASSERT_TRUE(waitUntil([&] { return read(), !places.isEmpty(); }, 60s)) << "the application never showed its fields: " << output.toStdString();
+        app.start(GetParam().program, arguments, appEnvironment);
+        ASSERT_TRUE(app.until("the fields shown", [&] { return !app.places.isEmpty(); }, 60s));
         window = xdotool({"search", "--sync", "--onlyvisible", "--name", "^fields"}).section('\n', 0, 0);
         xdotool({"windowfocus", "--sync", window});
-        ASSERT_TRUE(until("focus", [&] { return state[QLatin1String("focus")] == "a"; }));
+        ASSERT_TRUE(app.until("focus", [&] { return app.state[QLatin1String("focus")] == "a"; }));
         // Picked as a user picks the input source; the daemon starts Tellwire
         // for it (and answers with an error before its engine is up).
         QProcessEnvironment ibus = QProcessEnvironment::systemEnvironment();
@@ -93,29 +89,10 @@ protected:
 
     void TearDown() override
     {
-        app.kill();
-        app.waitForFinished();
         stopOwnerOf(QDBusConnection::sessionBus(), kTellwire);
         daemon.reset();
         xvfb.terminate();
         xvfb.waitForFinished();
-    }
-
-    // Takes in the application's state lines: JSON, alone or as a browser console message.
-    void read()
-    {
-        while (app.canReadLine()) {
-            QString line = QString::fromUtf8(app.readLine()).trimmed();
-            if (const qsizetype at = line.indexOf(QLatin1String("\"state {")); at >= 0)
-                line = line.mid(at + 7, line.lastIndexOf(QLatin1String("\", source")) - at - 7);
-            const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
-            if (object.contains(QLatin1String("places")))
-                places = object[QLatin1String("places")].toObject();
-            else if (!object.isEmpty())
-                state = object;
-            else
-                output = (output + line + '\n').right(2000);
-        }
     }
 
     QString xdotool(const QStringList& arguments)
@@ -129,31 +106,24 @@ protected:
     void press(const QString& key) { xdotool({"key", key}); }
     void click(const char* field)
     {
-        const QJsonArray place = places[QLatin1String(field)].toArray();
+        const QJsonArray place = app.places[QLatin1String(field)].toArray();
         xdotool({"mousemove", "--window", window, QString::number(place[0].toInt()), QString::number(place[1].toInt()),
                  "click", "1"});
-        ASSERT_TRUE(until(field, [&] { return state[QLatin1String("focus")] == field; }));
+        ASSERT_TRUE(app.until(field, [&] { return app.state[QLatin1String("focus")] == field; }));
     }
 
-    QString field(const char* name) const { return state[QLatin1String(name)].toString(); }
-    bool hasKey(const char* name) const { return state[QLatin1String("keys")].toArray().contains(QLatin1String(name)); }
-    bool until(const char* what, const std::function<bool()>& condition)
-    {
-        const bool held = waitUntil([&] { return read(), condition(); }, 15s);
-        if (!held)
-            ADD_FAILURE() << what << ": never; the application shows "
-                          << QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString();
-        return held;
-    }
+    QString field(const char* name) const { return app.field(name); }
+    bool hasKey(const char* name) const { return app.hasKey(name); }
+    bool until(const char* what, const std::function<bool()>& condition) { return app.until(what, condition); }
 
     // A composition opened and cancelled: the engine has handled everything the
     // application sent before, such as a reset when a field took the focus.
     void roundTrip()
     {
         type(QStringLiteral("a"));
-        ASSERT_TRUE(until("round trip", [&] { return state[QLatin1String("preedit")] == "a"; }));
+        ASSERT_TRUE(until("round trip", [&] { return app.state[QLatin1String("preedit")] == "a"; }));
         press(QStringLiteral("Escape"));
-        ASSERT_TRUE(until("round trip", [&] { return state[QLatin1String("preedit")] == ""; }));
+        ASSERT_TRUE(until("round trip", [&] { return app.state[QLatin1String("preedit")] == ""; }));
     }
 };
 
@@ -169,19 +139,19 @@ TEST_P(RealClientTest, TypesWhereTheUserMeantAndNowhereElse)
     EXPECT_TRUE(until("alt+d", [&] { return hasKey("alt+d"); }));
     press(QStringLiteral("Escape"));
     EXPECT_TRUE(until("escape", [&] { return hasKey("escape"); }));
-    EXPECT_EQ(state[QLatin1String("preedit")], "");
+    EXPECT_EQ(app.state[QLatin1String("preedit")], "");
 
     // An utterance begun in one field never lands in the next one.
     ASSERT_TRUE(relay.say("u1", "一", false));
-    ASSERT_TRUE(until("interim", [&] { return state[QLatin1String("preedit")] == "一"; }));
+    ASSERT_TRUE(until("interim", [&] { return app.state[QLatin1String("preedit")] == "一"; }));
     click("b");
     roundTrip();
     ASSERT_TRUE(relay.say("u1", "一二三", true));
     // Dictation into a field that keeps the focus grows in place and is typed once.
     ASSERT_TRUE(relay.say("u2", "你", false));
-    ASSERT_TRUE(until("growing", [&] { return state[QLatin1String("preedit")] == "你"; }));
+    ASSERT_TRUE(until("growing", [&] { return app.state[QLatin1String("preedit")] == "你"; }));
     ASSERT_TRUE(relay.say("u2", "你好", false));
-    ASSERT_TRUE(until("growing", [&] { return state[QLatin1String("preedit")] == "你好"; }));
+    ASSERT_TRUE(until("growing", [&] { return app.state[QLatin1String("preedit")] == "你好"; }));
     ASSERT_TRUE(relay.say("u2", "你好吗", true));
     ASSERT_TRUE(until("final", [&] { return field("b") == "你好吗"; }));
     EXPECT_EQ(field("a"), "你" + GetParam().leftBehind);
@@ -192,11 +162,11 @@ TEST_P(RealClientTest, TypesWhereTheUserMeantAndNowhereElse)
     ASSERT_TRUE(until("password keys", [&] { return field("p") == "xy"; }));
     ASSERT_TRUE(relay.say("u3", "秘", false));
     ASSERT_TRUE(relay.waitForPollAfter(relay.lastSeq));
-    read();
-    EXPECT_EQ(state[QLatin1String("preedit")], "");
+    app.read();
+    EXPECT_EQ(app.state[QLatin1String("preedit")], "");
     ASSERT_TRUE(relay.say("u3", "秘密", true));
     ASSERT_TRUE(relay.waitForPollAfter(relay.lastSeq));
-    read();
+    app.read();
     EXPECT_EQ(field("p"), "xy");
     click("b");
     roundTrip();

@@ -2,6 +2,7 @@
 // monitor: the shell starts its own ibus-daemon, which starts Tellwire for the
 // chosen input source; the applications are Wayland-native; keys go through
 // mutter's remote-desktop interface, dictation through the local relay.
+#include "support/FieldsApp.h"
 #include "support/LocalRelay.h"
 #include "support/PrivateIBusDaemon.h"
 #include "support/PrivateSessionBus.h"
@@ -65,9 +66,7 @@ protected:
     QString wayland = QStringLiteral("tellwire-wayland-") + QString::number(QCoreApplication::applicationPid());
     QProcess shell;
     QString remoteDesktop;
-    QProcess app;
-    QJsonObject state;
-    QString output;
+    FieldsApp app;
 
     void SetUp() override
     {
@@ -115,22 +114,18 @@ protected:
             appEnvironment.insert(QString::fromLatin1(name), name == std::string("GTK_A11Y") ? "none" : "1");
         for (const QString& variable : GetParam().environment)
             appEnvironment.insert(variable.section('=', 0, 0), variable.section('=', 1));
-        app.setProcessEnvironment(appEnvironment);
-        app.setProcessChannelMode(QProcess::MergedChannels);
-        app.start(GetParam().program, GetParam().arguments);
-        ASSERT_TRUE(until("the first field focused", [&] { return state["focus"] == "a"; }));
+        app.start(GetParam().program, GetParam().arguments, appEnvironment);
+        ASSERT_TRUE(app.until("the first field focused", [&] { return app.state["focus"] == "a"; }));
         // A window shown without a click may be left without the focus: the user clicks it.
         eval(window(QStringLiteral("fields")) + ".activate(global.get_current_time())");
         // A new keyboard's first key may be lost while the application takes its keymap.
         ASSERT_TRUE(retried([&] { press({kEscape}); },
-                            [&] { return state["keys"].toArray().contains(QLatin1String("escape")); }))
+                            [&] { return app.hasKey("escape"); }))
             << "no key ever reached the application";
     }
 
     void TearDown() override
     {
-        app.kill();
-        app.waitForFinished();
         stopOwnerOf(QDBusConnection::sessionBus(), kTellwire);
         shell.terminate();
         if (!shell.waitForFinished(10000))
@@ -195,43 +190,24 @@ protected:
             press({static_cast<uint>(*letter)});
     }
 
-    void read()
-    {
-        while (app.canReadLine()) {
-            const QString line = QString::fromUtf8(app.readLine()).trimmed();
-            const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
-            if (!object.isEmpty() && !object.contains(QLatin1String("places")))
-                state = object;
-            else if (object.isEmpty())
-                output = (output + line + '\n').right(2000);
-        }
-    }
-
     // Does `act` until `condition` holds soon after, a few times at most.
     bool retried(const std::function<void()>& act, const std::function<bool()>& condition)
     {
         for (int attempt = 0; attempt < 10; ++attempt) {
             act();
-            if (waitUntil([&] { return read(), condition(); }, 1s))
+            if (waitUntil([&] { return app.read(), condition(); }, 1s))
                 return true;
         }
         return false;
     }
 
-    bool until(const char* what, const std::function<bool()>& condition)
-    {
-        const bool held = waitUntil([&] { return read(), condition(); }, 20s);
-        if (!held)
-            ADD_FAILURE() << what << ": never; the application shows "
-                          << QJsonDocument(state).toJson(QJsonDocument::Compact).toStdString() << "\n"
-                          << output.toStdString();
-        return held;
-    }
+    bool until(const char* what, const std::function<bool()>& condition) { return app.until(what, condition); }
+    QString field(const char* name) const { return app.field(name); }
 
     void focus(const char* field)
     {
-        app.write(QByteArray("focus ") + field + '\n');
-        ASSERT_TRUE(until(field, [&] { return state["focus"] == field; }));
+        app.focus(field);
+        ASSERT_TRUE(until(field, [&] { return app.state["focus"] == field; }));
         // GTK tells the shell of the new field a frame after its own focus moved.
         if (GetParam().textInput) {
             ASSERT_TRUE(waitUntil([&] {
@@ -240,16 +216,15 @@ protected:
         }
     }
 
-    QString field(const char* name) const { return state[QLatin1String(name)].toString(); }
 
     // A composition opened and cancelled: the engine has handled everything
     // the application sent before, such as a change of field.
     void roundTrip()
     {
         type("a");
-        ASSERT_TRUE(until("round trip", [&] { return state["preedit"] == "a"; }));
+        ASSERT_TRUE(until("round trip", [&] { return app.state["preedit"] == "a"; }));
         press({kEscape});
-        ASSERT_TRUE(until("round trip", [&] { return state["preedit"] == ""; }));
+        ASSERT_TRUE(until("round trip", [&] { return app.state["preedit"] == ""; }));
     }
 
     static constexpr uint kEscape = 0xff1b, kShiftL = 0xffe1, kSpace = 0x20;
@@ -263,15 +238,15 @@ TEST_P(GnomeShellTest, DictationGrowsInPlaceAndStaysWithItsField)
 
     // An utterance begun in one field never lands in the next one.
     ASSERT_TRUE(relay.say("u1", "一", false));
-    ASSERT_TRUE(until("interim", [&] { return state["preedit"] == "一"; }));
+    ASSERT_TRUE(until("interim", [&] { return app.state["preedit"] == "一"; }));
     focus("b");
     roundTrip();
     ASSERT_TRUE(relay.say("u1", "一二三", true));
     // Dictation into a field that keeps the focus grows in place and is typed once.
     ASSERT_TRUE(relay.say("u2", "你", false));
-    ASSERT_TRUE(until("growing", [&] { return state["preedit"] == "你"; }));
+    ASSERT_TRUE(until("growing", [&] { return app.state["preedit"] == "你"; }));
     ASSERT_TRUE(relay.say("u2", "你好", false));
-    ASSERT_TRUE(until("growing", [&] { return state["preedit"] == "你好"; }));
+    ASSERT_TRUE(until("growing", [&] { return app.state["preedit"] == "你好"; }));
     ASSERT_TRUE(relay.say("u2", "你好吗", true));
     ASSERT_TRUE(until("final", [&] { return field("b") == "你好吗"; }));
     EXPECT_EQ(field("a"), "你" + GetParam().leftBehind);
@@ -293,8 +268,8 @@ TEST_P(GnomeShellPasswordTest, PasswordFieldGetsKeysAndNoDictation)
     ASSERT_TRUE(relay.say("u3", "秘", false));
     ASSERT_TRUE(relay.say("u3", "秘密", true));
     ASSERT_TRUE(relay.waitForPollAfter(relay.lastSeq));
-    read();
-    EXPECT_EQ(state["preedit"], "");
+    app.read();
+    EXPECT_EQ(app.state["preedit"], "");
     EXPECT_EQ(field("p"), "xyzw");
     focus("b");
     roundTrip();
@@ -342,7 +317,7 @@ TEST_P(GnomeShellWindowsTest, PanelFloatsAboveTheFocusedApplicationInTheDesktops
     EXPECT_LE(std::abs(panel["dx"].toDouble()), 2);
     EXPECT_LE(std::abs(panel["dy"].toDouble()), 40); // its title bar
     roundTrip(); // the keyboard is still the application's
-    EXPECT_EQ(state["active"], true);
+    EXPECT_EQ(app.state["active"], true);
 
     // The middle of the panel, as the screen shows it.
     const auto lightness = [&] {

@@ -90,7 +90,9 @@ TEST_F(ControllerTest, KeysAndVoiceEndUpOnScreenInTheirOrder)
         {"nihao[1=呀]☞", "拟好呀"}, {"ni[1=语]←", "你语←"}, {"ni→", "你→"}, {"ni↑", "你↑"}, {"ni↓", "你↓"},
         {"hao⌤", "好⌤"},
         // A caret that keeps moving without keys: a field that hides its keys, where nothing is dictated until one comes.
-        {"⌖⌖⌖[1=听见]", "听见"}, {"⌖⌖⌖[1=一]⌖[2=二]", "一二"}, {"[1:说]⌖⌖⌖⌖[1:说了][2=丢]", ""},
+        // The client echoes each change of ours with a move of its own, later.
+        {"⌖⌖⌖[1=听见]", "听见"}, {"⌖⌖⌖[1=一]⌖⌖[2=二]", "一二"}, {"[1:说]⌖⌖⌖⌖⌖[1:说了][2=丢]", ""},
+        {"ni␣⌖⌖⌖⌖[1=听见]", "你听见"},
         {"⌖⌖⌖⌖[1=丢]x␣[2=回来]", "x回来"}, {"xa1", "xa1"}, {"ni'⇧HAO", "", "ni'hao"}, {"nih⌫", "", "ni"}, {"n⌫⌫", "⌫"},
         {std::string(64, 'a') + "b␣", std::string(64, 'a')}, // a 65th letter is swallowed
         {"␣⏎1←.∅⎋", "␣⏎1←.∅⎋"}, // without a composition keys belong to the application

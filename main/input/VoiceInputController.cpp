@@ -133,6 +133,7 @@ void VoiceInputController::newStretch()
     hideCandidates();
     keysBypass_ = false;
     caretMoves_ = 0;
+    ownEchoes_ = 0; // echoes still owed are the old field's; the new one's moves all count
     focusEpoch_ = QUuid::createUuid();
 }
 

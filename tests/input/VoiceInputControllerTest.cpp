@@ -92,7 +92,7 @@ TEST_F(ControllerTest, KeysAndVoiceEndUpOnScreenInTheirOrder)
         // A caret that keeps moving without keys: a field that hides its keys, where nothing is dictated until one comes.
         // The client echoes each change of ours with a move of its own, later.
         {"⌖⌖⌖[1=听见]", "听见"}, {"⌖⌖⌖[1=一]⌖⌖[2=二]", "一二"}, {"[1:说]⌖⌖⌖⌖⌖[1:说了][2=丢]", ""},
-        {"ni␣⌖⌖⌖⌖[1=听见]", "你听见"},
+        {"ni␣⌖⌖⌖⌖[1=听见]", "你听见"}, {"[1:说]⊘⌖⌖⌖⌖[2=丢]", ""},
         {"⌖⌖⌖⌖[1=丢]x␣[2=回来]", "x回来"}, {"xa1", "xa1"}, {"ni'⇧HAO", "", "ni'hao"}, {"nih⌫", "", "ni"}, {"n⌫⌫", "⌫"},
         {std::string(64, 'a') + "b␣", std::string(64, 'a')}, // a 65th letter is swallowed
         {"␣⏎1←.∅⎋", "␣⏎1←.∅⎋"}, // without a composition keys belong to the application

@@ -4,8 +4,8 @@
 #include "Refusal.h"
 #include "RelayOptions.h"
 #include "RelayStore.h"
-#include "SignInCodes.h"
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -32,12 +32,14 @@ struct PublishedEvent {
     std::int64_t at = 0;
 };
 
-// The relay's whole state: codes and event logs in memory, accounts and
-// device tokens in the store, all bounded. Safe to call from every server thread.
+// What the relay does with each request; its state is in the store, which
+// other relays may share. Safe to call from every server thread. A store
+// that cannot be reached throws StoreUnavailable out of any call.
 class Relay {
 public:
     // Without a store, nothing outlives the process.
     explicit Relay(RelayOptions options, std::unique_ptr<RelayStore> store = nullptr);
+    ~Relay();
 
     Outcome<std::string> requestCode(std::string_view phone);
     // The new bearer token of the device `deviceId` in `role`, for the account
@@ -72,21 +74,13 @@ public:
     std::chrono::milliseconds hold() const { return options_.hold; }
 
 private:
-    struct Account {
-        Account(const RelayLimits& limits, std::int64_t firstSeq);
-        EventLog log;
-        std::int64_t reservedEnd = 0; // the first seq not yet reserved in the store
-        std::uint64_t lastUsed = 0;
-        std::set<std::string> listening; // desktops that have polled since the start
-
-    };
-
     std::int64_t now() const;
     void say(const std::string& line) const;
-    Account& accountFor(const std::string& number);
     // Binds a fresh token to the device; the lock must be held.
     std::string signIn(const Credential& who, std::string_view name);
-    Account* find(const std::string& number);
+    // Wakes the polls held for the account ("": for every account).
+    void wake(const std::string& number);
+    std::uint64_t& wakesOf(const std::string& number);
 
     RelayOptions options_;
     std::unique_ptr<RelayStore> store_;
@@ -94,11 +88,12 @@ private:
     std::condition_variable changed_;
     bool stopping_ = false;
     std::size_t heldPolls_ = 0;
-    std::uint64_t useCounter_ = 0;
-    SignInCodes codes_;
-    std::map<std::string, Account> accounts_;
+    // Appends seen per group of accounts: a held poll asks the store again
+    // only when its group has news.
+    std::array<std::uint64_t, 1024> wakes_{};
     std::deque<std::int64_t> claims_; // times of the pairing claims of the last minute
     std::map<std::string, std::int64_t> touched_; // device → when its last use was stored
+    std::set<std::string> listening_; // desktops that have polled since the start
 };
 
 } // namespace tellwire

@@ -230,8 +230,14 @@ void RelayServer::route()
             refuse(res, Refusal::forStatus(res.status));
             return httplib::Server::HandlerResponse::Handled;
         }));
-    s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        refuse(res, Refusal::internal());
+    s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr problem) {
+        try {
+            std::rethrow_exception(problem);
+        } catch (const StoreUnavailable&) {
+            refuse(res, Refusal::unavailable());
+        } catch (...) {
+            refuse(res, Refusal::internal());
+        }
     });
 }
 

@@ -59,7 +59,7 @@ const char* RelayCommandLine::usage()
 {
     return "usage: tellwire-relay [--listen HOST:PORT] [--code NNNNNN] [--hold SECONDS]\n"
            "                      [--tls-cert FILE --tls-key FILE] [--state DIR] [--lan HOST:PORT]\n"
-           "                      [--sms-command PROGRAM] [--log-requests]\n"
+           "                      [--sms-command PROGRAM] [--log-requests] [--store redis://HOST:PORT[/DB]]\n"
            "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8787; port 0 picks a free port);\n"
            "                      off loopback it serves HTTPS only\n"
            "  --lan HOST:PORT     also listen here, HTTPS only, for phones on this machine's networks\n"
@@ -72,7 +72,9 @@ const char* RelayCommandLine::usage()
            "  --sms-command PROGRAM  text each code: PROGRAM NUMBER CODE, no shell (default: the console)\n"
            "  --log-requests      print each request as it arrives (method, path, cursor; never tokens or text)\n"
            "  --state DIR         keep accounts and sign-ins here (default $XDG_STATE_HOME/tellwire-relay,\n"
-           "                      else ~/.local/state/tellwire-relay)\n";
+           "                      else ~/.local/state/tellwire-relay)\n"
+           "  --store redis://HOST:PORT[/DB]  share accounts, codes and events with every relay on this\n"
+           "                      Redis (default: the state folder's own database)\n";
 }
 
 std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::vector<std::string>& args)
@@ -91,7 +93,7 @@ std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::v
         }
         if (option != "--listen" && option != "--code" && option != "--hold" && option != "--tls-cert"
             && option != "--tls-key" && option != "--state" && option != "--lan"
-            && option != "--sms-command")
+            && option != "--sms-command" && option != "--store")
             return "unknown option " + option;
         if (i + 1 >= args.size())
             return option + " needs a value";
@@ -117,6 +119,10 @@ std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::v
             if (value.empty())
                 return "--sms-command wants a program";
             line.smsCommand = value;
+        } else if (option == "--store") {
+            line.redis = RedisAddress::parse(value);
+            if (!line.redis)
+                return "--store wants redis://HOST:PORT or redis://HOST:PORT/DB (DB 0 to 15)";
         } else if (option == "--state") {
             if (value.empty())
                 return "--state wants a folder";

@@ -4,6 +4,7 @@
 #include "NetworkAddresses.h"
 #include "RandomSource.h"
 #include "SelfSignedCertificate.h"
+#include "RedisRelayStore.h"
 #include "SqliteRelayStore.h"
 
 #include <signal.h>
@@ -133,7 +134,10 @@ int main(int argc, char** argv)
     try {
         const std::filesystem::path state = line.stateDir.empty() ? defaultStateDir() : std::filesystem::path(line.stateDir);
         makePrivateFolder(state);
-        store = std::make_unique<SqliteRelayStore>((state / "relay.db").string());
+        if (line.redis)
+            store = std::make_unique<RedisRelayStore>(*line.redis);
+        else
+            store = std::make_unique<SqliteRelayStore>((state / "relay.db").string());
         options.localSecret = localSecret(state);
         for (Listener& listener : listeners) {
             if (listener.reach == Reach::Network && !listener.tls) {

@@ -212,6 +212,11 @@ void RedisRelayStore::setLimits(const RelayLimits& limits)
     limits_ = limits;
 }
 
+void RedisRelayStore::ping()
+{
+    redis_.command({"PING"});
+}
+
 void RedisRelayStore::bind(const std::string& token, const Credential& who, const std::string& name, std::int64_t now)
 {
     const std::string hash = sha256Hex(token);

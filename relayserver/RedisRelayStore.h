@@ -23,6 +23,7 @@ public:
     ~RedisRelayStore() override;
 
     void setLimits(const RelayLimits& limits) override;
+    void ping() override;
     void bind(const std::string& token, const Credential& who, const std::string& name, std::int64_t now) override;
     std::optional<Credential> credential(const std::string& token) override;
     void touch(const Credential& who, std::int64_t now) override;

@@ -264,6 +264,15 @@ bool Relay::waitForHeldPolls(std::size_t count, std::chrono::milliseconds timeou
     return changed_.wait_for(lock, timeout, [&] { return heldPolls_ >= count; });
 }
 
+Outcome<bool> Relay::health()
+{
+    std::lock_guard lock(mutex_);
+    if (stopping_)
+        return Refusal{503, "stopping", "中继正在停止，请稍后重试"};
+    store_->ping();
+    return true;
+}
+
 void Relay::stop()
 {
     {

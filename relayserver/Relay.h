@@ -67,6 +67,8 @@ public:
 
     // Answers every held request and makes new ones answer at once.
     void stop();
+    // Whether this relay takes requests: its store answers and it is not stopping.
+    Outcome<bool> health();
 
     // Waits until at least `count` events requests are held (tests, tools).
     bool waitForHeldPolls(std::size_t count, std::chrono::milliseconds timeout);

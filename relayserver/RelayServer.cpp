@@ -202,6 +202,7 @@ void RelayServer::route()
     s.Post("/v1/devices/remove", withBody(std::bind(&RelayServer::removeDevice, this, _1, _2, _3)));
     if (reach_ == Reach::Loopback)
         s.Post("/v1/auth/local", withBody(std::bind(&RelayServer::signInLocally, this, _1, _2, _3)));
+    s.Get("/healthz", std::bind(&RelayServer::health, this, _1, _2));
     s.Get("/|/[a-z0-9.-]+", std::bind(&RelayServer::page, this, _1, _2));
     // Unknown paths: bodies are still read within the limit, so none lingers.
     s.Post(".*", withBody([](const auto&, auto& res, const auto&) { refuse(res, Refusal::notFound()); }));
@@ -390,6 +391,14 @@ void RelayServer::removeDevice(const httplib::Request& req, httplib::Response& r
         return refuse(res, *refusal);
     if (!std::get<bool>(removed))
         return refuse(res, {404, "no_such_device", "没有这台设备"});
+    answer(res, 200, {{"ok", true}});
+}
+
+void RelayServer::health(const httplib::Request&, httplib::Response& res)
+{
+    const auto healthy = relay_.health();
+    if (const auto* refusal = std::get_if<Refusal>(&healthy))
+        return refuse(res, *refusal);
     answer(res, 200, {{"ok", true}});
 }
 

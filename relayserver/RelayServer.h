@@ -72,6 +72,7 @@ private:
     void devices(const httplib::Request&, httplib::Response&);
     void removeDevice(const httplib::Request&, httplib::Response&, const nlohmann::json&);
     void page(const httplib::Request&, httplib::Response&);
+    void health(const httplib::Request&, httplib::Response&);
     std::optional<Credential> caller(const httplib::Request&, httplib::Response&);
     std::function<void(const httplib::Request&, httplib::Response&, const httplib::ContentReader&)>
     withBody(BodyHandler handler);

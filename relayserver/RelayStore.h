@@ -47,6 +47,8 @@ public:
 
     // The bounds to keep; set once, before any other call.
     virtual void setLimits(const RelayLimits& limits) = 0;
+    // Throws StoreUnavailable unless the store answers now.
+    virtual void ping() = 0;
 
     // Binds a new token to the device `who` names (account, role and device
     // id), replacing that device's previous token; other devices keep theirs.

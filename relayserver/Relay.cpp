@@ -197,6 +197,7 @@ Outcome<PublishedEvent> Relay::publish(const Credential& who, EventDraft draft)
         const Event event = store_->append(who.number, std::move(draft), now());
         published = {event.seq, event.at};
     }
+    metrics_.countPublished();
     wake(who.number);
     return published;
 }
@@ -221,6 +222,8 @@ Outcome<EventBatch> Relay::events(const Credential& who, std::int64_t cursor)
         const std::uint64_t seen = wakes;
         EventBatch batch = store_->eventsAfter(who.number, cursor, options_.limits.eventsPerReply);
         const auto current = std::chrono::steady_clock::now();
+        for (const Event& event : batch.events)
+            metrics_.countDelivered(now() - event.at);
         if (!batch.events.empty() || stopping_ || current >= deadline)
             return batch;
         if (!held) {
@@ -262,6 +265,12 @@ bool Relay::waitForHeldPolls(std::size_t count, std::chrono::milliseconds timeou
 {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] { return heldPolls_ >= count; });
+}
+
+std::string Relay::metricsText()
+{
+    std::lock_guard lock(mutex_);
+    return metrics_.text(heldPolls_);
 }
 
 Outcome<bool> Relay::health()

@@ -2,6 +2,7 @@
 
 #include "EventLog.h"
 #include "Refusal.h"
+#include "RelayMetrics.h"
 #include "RelayOptions.h"
 #include "RelayStore.h"
 
@@ -74,6 +75,9 @@ public:
     bool waitForHeldPolls(std::size_t count, std::chrono::milliseconds timeout);
 
     std::chrono::milliseconds hold() const { return options_.hold; }
+    RelayMetrics& metrics() { return metrics_; }
+    // The metrics as Prometheus text.
+    std::string metricsText();
 
 private:
     std::int64_t now() const;
@@ -96,6 +100,7 @@ private:
     std::deque<std::int64_t> claims_; // times of the pairing claims of the last minute
     std::map<std::string, std::int64_t> touched_; // device → when its last use was stored
     std::set<std::string> listening_; // desktops that have polled since the start
+    RelayMetrics metrics_;
 };
 
 } // namespace tellwire

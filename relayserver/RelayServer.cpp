@@ -203,6 +203,7 @@ void RelayServer::route()
     if (reach_ == Reach::Loopback)
         s.Post("/v1/auth/local", withBody(std::bind(&RelayServer::signInLocally, this, _1, _2, _3)));
     s.Get("/healthz", std::bind(&RelayServer::health, this, _1, _2));
+    s.Get("/metrics", std::bind(&RelayServer::metrics, this, _1, _2));
     s.Get("/|/[a-z0-9.-]+", std::bind(&RelayServer::page, this, _1, _2));
     // Unknown paths: bodies are still read within the limit, so none lingers.
     s.Post(".*", withBody([](const auto&, auto& res, const auto&) { refuse(res, Refusal::notFound()); }));
@@ -231,10 +232,14 @@ void RelayServer::route()
             refuse(res, Refusal::forStatus(res.status));
             return httplib::Server::HandlerResponse::Handled;
         }));
-    s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr problem) {
+    s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+        relay_.metrics().countRequest(req.method, req.path, res.status);
+    });
+    s.set_exception_handler([this](const httplib::Request&, httplib::Response& res, std::exception_ptr problem) {
         try {
             std::rethrow_exception(problem);
         } catch (const StoreUnavailable&) {
+            relay_.metrics().countStoreError();
             refuse(res, Refusal::unavailable());
         } catch (...) {
             refuse(res, Refusal::internal());
@@ -400,6 +405,13 @@ void RelayServer::health(const httplib::Request&, httplib::Response& res)
     if (const auto* refusal = std::get_if<Refusal>(&healthy))
         return refuse(res, *refusal);
     answer(res, 200, {{"ok", true}});
+}
+
+void RelayServer::metrics(const httplib::Request&, httplib::Response& res)
+{
+    res.status = 200;
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(relay_.metricsText(), "text/plain; version=0.0.4");
 }
 
 void RelayServer::page(const httplib::Request& req, httplib::Response& res)

@@ -73,6 +73,7 @@ private:
     void removeDevice(const httplib::Request&, httplib::Response&, const nlohmann::json&);
     void page(const httplib::Request&, httplib::Response&);
     void health(const httplib::Request&, httplib::Response&);
+    void metrics(const httplib::Request&, httplib::Response&);
     std::optional<Credential> caller(const httplib::Request&, httplib::Response&);
     std::function<void(const httplib::Request&, httplib::Response&, const httplib::ContentReader&)>
     withBody(BodyHandler handler);

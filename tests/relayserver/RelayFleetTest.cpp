@@ -195,6 +195,24 @@ backend relays
         expected.push_back("u" + std::to_string(n));
     EXPECT_EQ(poller.finals, expected);
     EXPECT_GE(refused, 1);
+
+    const auto counted = [&](const QString& series) { // by the instances still running, summed
+        double sum = 0;
+        for (auto& instance : instances) {
+            if (instance.get() == holder)
+                continue;
+            const auto metrics = httplib::Client(instance->origin).Get("/metrics");
+            const QString text = metrics ? QString::fromStdString(metrics->body) : QString();
+            const QRegularExpression line("^" + QRegularExpression::escape(series) + " (\\S+)$", QRegularExpression::MultilineOption);
+            for (const auto& match : line.globalMatch(text))
+                sum += match.captured(1).toDouble();
+        }
+        return sum;
+    };
+    EXPECT_GE(counted("tellwire_relay_store_errors_total"), 1);
+    EXPECT_GE(counted(R"(tellwire_relay_requests_total{method="POST",route="/v1/events",status="503"})"), 1);
+    EXPECT_THAT(counted("tellwire_relay_events_published_total"), ::testing::AllOf(::testing::Ge(10), ::testing::Le(15)));
+    EXPECT_GE(counted("tellwire_relay_delivery_seconds_count"), 10);
     haproxy.terminate();
     haproxy.waitForFinished();
 }

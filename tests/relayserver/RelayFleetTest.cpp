@@ -38,10 +38,9 @@ Reply call(const std::string& origin, const std::string& method, const std::stri
 
 // One tellwire-relay on a free loopback port, its console kept for the test to read.
 struct Instance {
-    Instance(const QString& redis, const QString& state)
+    Instance(const QString& config, const QString& state)
     {
-        process.start(TELLWIRE_RELAY_BINARY, {"--listen", "127.0.0.1:0", "--code", "123456", "--hold", "20",
-                                              "--state", state, "--store", redis, "--log-requests"});
+        process.start(TELLWIRE_RELAY_BINARY, {"--listen", "127.0.0.1:0", "--state", state, "--config", config});
         EXPECT_TRUE(sees("listening on ")) << console.toStdString();
         origin = QRegularExpression("http://127.0.0.1:[0-9]+").match(console).captured().toStdString();
     }
@@ -115,9 +114,13 @@ TEST(RelayFleet, EveryFinalArrivesOnceInOrderThroughAKilledInstanceAndARestarted
 {
     tellwire::testing::RedisServer redis;
     QTemporaryDir dir;
+    QFile shared(dir.filePath("relay.conf"));
+    ASSERT_TRUE(shared.open(QIODevice::WriteOnly));
+    shared.write(("store = " + redis.url() + "\nhold = 20  # seconds\ncode = 123456\nlog-requests = true\n").c_str());
+    shared.close();
     std::vector<std::unique_ptr<Instance>> instances;
     for (int i = 0; i < 3; ++i)
-        instances.push_back(std::make_unique<Instance>(QString::fromStdString(redis.url()), dir.filePath(QString::number(i))));
+        instances.push_back(std::make_unique<Instance>(shared.fileName(), dir.filePath(QString::number(i))));
 
     // Signed in on one instance, published on a second, held and woken on the third.
     const std::string desktop = signIn(instances[0]->origin, "desktop"), phone = signIn(instances[1]->origin, "phone");

@@ -202,63 +202,63 @@ Outcome<PublishedEvent> Relay::publish(const Credential& who, EventDraft draft)
     return published;
 }
 
-Outcome<EventBatch> Relay::events(const Credential& who, std::int64_t cursor)
+Outcome<EventBatch> Relay::lookForEvents(const Credential& who, std::int64_t cursor)
 {
     if (who.role != "desktop")
         return Refusal::forbidden();
-    const auto deadline = std::chrono::steady_clock::now() + options_.hold;
-    std::unique_lock lock(mutex_);
-    bool held = false;
-    struct Release {
-        Relay& relay;
-        bool& held;
-        ~Release() { relay.heldPolls_ -= held ? 1 : 0; }
-    } release{*this, held};
-
-    const std::uint64_t& wakes = wakesOf(who.number);
+    std::lock_guard lock(mutex_);
     if (listening_.size() < 4096 && listening_.insert(who.number + '\n' + who.deviceId).second)
         say("a desktop of " + who.number + " is listening");
-    for (;;) {
-        const std::uint64_t seen = wakes;
-        EventBatch batch = store_->eventsAfter(who.number, cursor, options_.limits.eventsPerReply);
-        const auto current = std::chrono::steady_clock::now();
-        for (const Event& event : batch.events)
-            metrics_.countDelivered(now() - event.at);
-        if (!batch.events.empty() || stopping_ || current >= deadline)
-            return batch;
-        if (!held) {
-            // Keep threads free for sign-in and publishing. An empty batch at
-            // once would have the desktop ask again at once, without end; a
-            // refusal makes it pause before it retries.
-            if (heldPolls_ >= options_.limits.heldPolls)
-                return Refusal::busy();
-            ++heldPolls_;
-            held = true;
-            changed_.notify_all();
-        }
-        // Woken by news for its group of accounts, the stop or the deadline:
-        // nothing asks the store again on a timer.
-        changed_.wait_until(lock, deadline, [&] { return stopping_ || wakes != seen; });
-    }
+    EventBatch batch = store_->eventsAfter(who.number, cursor, options_.limits.eventsPerReply);
+    for (const Event& event : batch.events)
+        metrics_.countDelivered(now() - event.at);
+    return batch;
 }
 
-std::uint64_t& Relay::wakesOf(const std::string& number)
+bool Relay::holdPoll()
 {
-    return wakes_[std::hash<std::string>()(number) % wakes_.size()];
+    {
+        std::lock_guard lock(mutex_);
+        // An empty batch at once would have the desktop ask again at once,
+        // without end; a refusal makes it pause before it retries.
+        if (heldPolls_ >= options_.limits.heldPolls)
+            return false;
+        ++heldPolls_;
+    }
+    changed_.notify_all();
+    return true;
+}
+
+void Relay::releasePoll()
+{
+    std::lock_guard lock(mutex_);
+    --heldPolls_;
+}
+
+bool Relay::isStopping()
+{
+    std::lock_guard lock(mutex_);
+    return stopping_;
+}
+
+std::size_t Relay::addWakeListener(std::function<void(const std::string&)> woken)
+{
+    std::lock_guard lock(listenersMutex_);
+    wakeListeners_.emplace(nextListener_, std::move(woken));
+    return nextListener_++;
+}
+
+void Relay::removeWakeListener(std::size_t id)
+{
+    std::lock_guard lock(listenersMutex_);
+    wakeListeners_.erase(id);
 }
 
 void Relay::wake(const std::string& number)
 {
-    {
-        std::lock_guard lock(mutex_);
-        if (number.empty()) {
-            for (std::uint64_t& wakes : wakes_)
-                ++wakes;
-        } else {
-            ++wakesOf(number);
-        }
-    }
-    changed_.notify_all();
+    std::lock_guard lock(listenersMutex_);
+    for (const auto& [id, woken] : wakeListeners_)
+        woken(number);
 }
 
 bool Relay::waitForHeldPolls(std::size_t count, std::chrono::milliseconds timeout)
@@ -288,7 +288,7 @@ void Relay::stop()
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    changed_.notify_all();
+    wake("");
 }
 
 } // namespace tellwire

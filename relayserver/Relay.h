@@ -6,7 +6,7 @@
 #include "RelayOptions.h"
 #include "RelayStore.h"
 
-#include <array>
+#include <functional>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -62,9 +62,20 @@ public:
     Outcome<bool> removeDevice(const Credential& who, std::string_view deviceId);
 
     Outcome<PublishedEvent> publish(const Credential& who, EventDraft draft);
-    // Waits up to the hold for events after `cursor` unless some are already
-    // there; an empty batch when the hold runs out or the relay stops.
-    Outcome<EventBatch> events(const Credential& who, std::int64_t cursor);
+
+    // One look at the account's events after `cursor`. With none, the server
+    // holds the request (holdPoll) and looks again whenever woken for the
+    // account, until the hold runs out or the relay stops.
+    Outcome<EventBatch> lookForEvents(const Credential& who, std::int64_t cursor);
+    // Counts a held request; false, beyond the limit, to refuse it instead.
+    bool holdPoll();
+    void releasePoll();
+    bool isStopping();
+    // Tells `woken`, on any thread, the account of each event published here
+    // or by another relay on the store, and "" when every held request should
+    // look again (events may have been missed, or the relay stops).
+    std::size_t addWakeListener(std::function<void(const std::string& number)> woken);
+    void removeWakeListener(std::size_t id);
 
     // Answers every held request and makes new ones answer at once.
     void stop();
@@ -86,7 +97,6 @@ private:
     std::string signIn(const Credential& who, std::string_view name);
     // Wakes the polls held for the account ("": for every account).
     void wake(const std::string& number);
-    std::uint64_t& wakesOf(const std::string& number);
 
     RelayOptions options_;
     std::unique_ptr<RelayStore> store_;
@@ -94,9 +104,9 @@ private:
     std::condition_variable changed_;
     bool stopping_ = false;
     std::size_t heldPolls_ = 0;
-    // Appends seen per group of accounts: a held poll asks the store again
-    // only when its group has news.
-    std::array<std::uint64_t, 1024> wakes_{};
+    std::mutex listenersMutex_;
+    std::map<std::size_t, std::function<void(const std::string&)>> wakeListeners_;
+    std::size_t nextListener_ = 0;
     std::deque<std::int64_t> claims_; // times of the pairing claims of the last minute
     std::map<std::string, std::int64_t> touched_; // device → when its last use was stored
     std::set<std::string> listening_; // desktops that have polled since the start

@@ -21,7 +21,7 @@ struct RelayLimits {
     std::size_t liveCodesPerNumber = 5;
     std::size_t codeRequestsPerMinute = 5;
     std::size_t wrongCodesAllowed = 5;
-    std::size_t heldPolls = 48;
+    std::size_t heldPolls = 20000; // a socket and a timer each; the descriptor limit is raised to match
     std::size_t pairingsPerAccount = 5;
     std::size_t pairingClaimsPerMinute = 10;
     std::int64_t pairingLifetimeMs = 5 * 60 * 1000;

@@ -9,6 +9,7 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -110,6 +111,12 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
     signal(SIGCHLD, SIG_IGN);
+    // Every held poll keeps a socket open.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     // Off loopback only HTTPS, with a certificate made at first start unless one is given.
     std::vector<Listener> listeners;
@@ -166,6 +173,15 @@ int main(int argc, char** argv)
     };
 
     Relay relay(options, std::move(store));
+    // The servers refer to the relay, so they go before it on every way out.
+    struct ServersFirst {
+        std::vector<Listener>& listeners;
+        ~ServersFirst()
+        {
+            for (Listener& listener : listeners)
+                listener.server.reset();
+        }
+    } serversFirst{listeners};
     for (Listener& listener : listeners) {
         listener.server = std::make_unique<RelayServer>(relay, listener.tls, listener.reach);
         if (!listener.server->isValid()) {

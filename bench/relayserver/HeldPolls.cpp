@@ -120,6 +120,7 @@ int main(int argc, char** argv)
 
     httplib::Client client("127.0.0.1", port);
     client.set_keep_alive(true);
+    client.set_tcp_nodelay(true); // headers and body go out in two writes
     std::vector<std::string> tokens;
     for (int k = 0; k < polls; ++k) {
         const std::string number = std::to_string(13000000000LL + k);

@@ -32,7 +32,8 @@ using nlohmann::json;
 namespace {
 
 struct Settings {
-    std::string redis;
+    std::string redis; // empty: one relay on its own embedded store
+    std::string relay = TELLWIRE_RELAY_BINARY;
     int instances = 3;
     int desktops = 120;
     int phones = 60;
@@ -64,8 +65,9 @@ struct Instance {
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<std::string> args{TELLWIRE_RELAY_BINARY, "--listen", "127.0.0.1:0", "--code", "123456",
-                                      "--state", state, "--store", settings.redis};
+        std::vector<std::string> args{settings.relay, "--listen", "127.0.0.1:0", "--code", "123456", "--state", state};
+        if (!settings.redis.empty())
+            args.insert(args.end(), {"--store", settings.redis});
         std::vector<char*> argv;
         for (std::string& arg : args)
             argv.push_back(arg.data());
@@ -128,6 +130,8 @@ Settings parse(int argc, char** argv)
         std::from_chars(value.data(), value.data() + value.size(), number);
         if (option == "--redis")
             settings.redis = value;
+        else if (option == "--relay")
+            settings.relay = value;
         else if (option == "--instances" && number > 0)
             settings.instances = number;
         else if (option == "--desktops" && number > 0)
@@ -140,6 +144,8 @@ Settings parse(int argc, char** argv)
             settings.seconds = number;
     }
     settings.phones = std::min(settings.phones, settings.desktops);
+    if (settings.redis.empty())
+        settings.instances = 1;
     return settings;
 }
 
@@ -148,10 +154,10 @@ Settings parse(int argc, char** argv)
 int main(int argc, char** argv)
 {
     const Settings settings = parse(argc, argv);
-    if (settings.redis.empty()) {
-        std::cerr << "usage: relayserver_fleet_load --redis redis://HOST:PORT/DB [--instances 3] [--desktops 120]\n"
-                     "                              [--phones 60] [--rate 2000] [--seconds 10]\n"
-                     "(the Redis database is emptied first)\n";
+    if (argc < 2) {
+        std::cerr << "usage: relayserver_fleet_load [--redis redis://HOST:PORT/DB [--instances 3]] [--desktops 120]\n"
+                     "                              [--phones 60] [--rate 2000] [--seconds 10] [--relay PROGRAM]\n"
+                     "(the Redis database is emptied first; without --redis one relay runs on its own store)\n";
         return 2;
     }
     signal(SIGPIPE, SIG_IGN);
@@ -161,14 +167,13 @@ int main(int argc, char** argv)
     for (std::string& arg : flushArgs)
         flushArgv.push_back(arg.data());
     flushArgv.push_back(nullptr);
-    int flushed = -1;
+    int flushed = 0;
     posix_spawn_file_actions_t quiet;
     posix_spawn_file_actions_init(&quiet);
     posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    const int spawned = posix_spawnp(&flush, "redis-cli", &quiet, nullptr, flushArgv.data(), environ);
+    const int spawned = settings.redis.empty() ? 0 : posix_spawnp(&flush, "redis-cli", &quiet, nullptr, flushArgv.data(), environ);
     posix_spawn_file_actions_destroy(&quiet);
-    if (spawned != 0
-        || waitpid(flush, &flushed, 0) < 0 || flushed != 0) {
+    if (spawned != 0 || (flush && waitpid(flush, &flushed, 0) < 0) || flushed != 0) {
         std::cerr << "cannot empty " << settings.redis << " with redis-cli\n";
         return 1;
     }
@@ -209,6 +214,8 @@ int main(int argc, char** argv)
         pollers.push_back(std::make_unique<httplib::Client>("127.0.0.1", portOf(k)));
         threads.emplace_back([&, k, client = pollers.back().get()] {
             client->set_read_timeout(30);
+            client->set_keep_alive(true);
+            client->set_tcp_nodelay(true);
             std::int64_t cursor = -1;
             int next = 0;
             while (!done) {
@@ -240,6 +247,7 @@ int main(int argc, char** argv)
     for (int k = 0; k < settings.phones; ++k) {
         phones.emplace_back([&, k] {
             httplib::Client client("127.0.0.1", portOf(k + 1));
+            client.set_keep_alive(true);
             client.set_tcp_nodelay(true);
             const httplib::Headers headers{{"Authorization", "Bearer " + phoneTokens[std::size_t(k)]}};
             const auto interval = std::chrono::microseconds(1'000'000LL * settings.phones / settings.rate);
@@ -278,7 +286,7 @@ int main(int argc, char** argv)
 
     const int lost = expected - failedPublishes - received;
     std::printf("fleet load: %d relays on %s, %d desktops, %d phones, %d events/s for %d s\n", settings.instances,
-                settings.redis.c_str(), settings.desktops, settings.phones, settings.rate, settings.seconds);
+                settings.redis.empty() ? "their own store" : settings.redis.c_str(), settings.desktops, settings.phones, settings.rate, settings.seconds);
     std::printf("  published %d in %.2f s (%.0f/s), %d refused\n", expected, publishSeconds, expected / publishSeconds,
                 failedPublishes.load());
     std::printf("  delivered %d, lost %d, doubled or out of order %d, polls refused busy %d\n", received.load(), lost,

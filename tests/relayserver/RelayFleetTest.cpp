@@ -2,6 +2,7 @@
 // loopback: a desktop and a phone carry on through an instance killed under a
 // held poll and through a restart of Redis.
 #include "RedisServer.h"
+#include "support/ToolRun.h"
 #include "support/Wait.h"
 
 #include <QFile>
@@ -19,6 +20,7 @@
 
 using namespace std::chrono_literals;
 using nlohmann::json;
+using tellwire::testing::runTool;
 using tellwire::testing::waitUntil;
 
 namespace {
@@ -174,26 +176,37 @@ backend relays
     for (int n = 2; n <= 5; ++n)
         ASSERT_TRUE(sayThrough(n));
     ASSERT_TRUE(waitUntil([&] { return poller.received() == 5; }));
-    Instance* holder = nullptr;
-    ASSERT_TRUE(waitUntil([&] {
-        for (auto& instance : instances)
-            holder = instance->saw("after=5\n") ? instance.get() : holder;
-        return holder;
-    }));
+    const auto holding = [&](const QString& cursor) { // the instance holding the desktop's poll after `cursor`
+        Instance* found = nullptr;
+        EXPECT_TRUE(waitUntil([&] {
+            for (auto& instance : instances)
+                found = instance->saw("after=" + cursor + "\n") ? instance.get() : found;
+            return found;
+        }));
+        return found;
+    };
+    Instance* const holder = holding("5");
+    ASSERT_TRUE(holder);
     ::kill(holder->process.processId(), SIGKILL);
     for (int n = 6; n <= 10; ++n)
         ASSERT_TRUE(sayThrough(n));
     ASSERT_TRUE(waitUntil([&] { return poller.received() == 10; }));
 
+    // A publish while the relays' subscriptions are down still wakes the poll, once they are back.
+    ASSERT_TRUE(holding("10"));
+    ASSERT_EQ(runTool("redis-cli", {"-u", QString::fromStdString(redis.url()), "CLIENT", "KILL", "TYPE", "pubsub"}).exitCode, 0);
+    ASSERT_TRUE(sayThrough(11));
+    ASSERT_TRUE(waitUntil([&] { return poller.received() == 11; }));
+
     redis.stop();
-    EXPECT_EQ(say(front, 11).status, 503);
+    EXPECT_EQ(say(front, 12).status, 503);
     ASSERT_TRUE(redis.start());
-    for (int n = 11; n <= 15; ++n)
+    for (int n = 12; n <= 16; ++n)
         ASSERT_TRUE(sayThrough(n));
-    ASSERT_TRUE(waitUntil([&] { return poller.received() == 15; }));
+    ASSERT_TRUE(waitUntil([&] { return poller.received() == 16; }));
     std::lock_guard lock(poller.mutex);
     std::vector<std::string> expected;
-    for (int n = 1; n <= 15; ++n)
+    for (int n = 1; n <= 16; ++n)
         expected.push_back("u" + std::to_string(n));
     EXPECT_EQ(poller.finals, expected);
     EXPECT_FALSE(poller.failures.empty()) << "the poll held by the killed instance failed";
@@ -214,7 +227,7 @@ backend relays
     };
     EXPECT_GE(counted("tellwire_relay_store_errors_total"), 1);
     EXPECT_GE(counted(R"(tellwire_relay_requests_total{method="POST",route="/v1/events",status="503"})"), 1);
-    EXPECT_THAT(counted("tellwire_relay_events_published_total"), ::testing::AllOf(::testing::Ge(10), ::testing::Le(15)));
+    EXPECT_THAT(counted("tellwire_relay_events_published_total"), ::testing::AllOf(::testing::Ge(11), ::testing::Le(16)));
     EXPECT_GE(counted("tellwire_relay_delivery_seconds_count"), 10);
     haproxy.terminate();
     haproxy.waitForFinished();

@@ -247,6 +247,7 @@ int main(int argc, char** argv)
     for (int k = 0; k < settings.phones; ++k) {
         phones.emplace_back([&, k] {
             httplib::Client client("127.0.0.1", portOf(k + 1));
+            client.set_read_timeout(30); // as long as the desktop waits; a timed-out publish may still be kept
             client.set_keep_alive(true);
             client.set_tcp_nodelay(true);
             const httplib::Headers headers{{"Authorization", "Bearer " + phoneTokens[std::size_t(k)]}};

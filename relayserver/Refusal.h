@@ -25,6 +25,7 @@ struct Refusal {
     static Refusal methodNotAllowed() { return {405, "method_not_allowed", "不支持这个请求方法"}; }
     static Refusal internal() { return {500, "internal", "本地中继内部错误"}; }
     static Refusal busy() { return {503, "busy", "本地中继正忙，请稍后重试"}; }
+    static Refusal unavailable() { return {503, "unavailable", "中继暂时无法使用，请稍后重试"}; }
 
     // The refusal a bare status stands for, when the HTTP layer produced it.
     static Refusal forStatus(int status);

@@ -11,13 +11,6 @@ namespace tellwire {
 
 namespace {
 
-// Held requests wake at least this often, whatever the condition variable says.
-constexpr std::chrono::milliseconds waitSlice{200};
-
-// Event numbers are reserved in the store this many at a time, so that a
-// restarted relay numbers on beyond every cursor a desktop may hold.
-constexpr std::int64_t sequenceBlock = 1000;
-
 bool isCodeShaped(std::string_view code)
 {
     return code.size() == 6
@@ -26,21 +19,18 @@ bool isCodeShaped(std::string_view code)
 
 } // namespace
 
-Relay::Account::Account(const RelayLimits& limits, std::int64_t firstSeq)
-    : log(limits.eventsPerAccount, limits.textBytesPerAccount, firstSeq)
-    , reservedEnd(firstSeq + sequenceBlock)
-{
-}
-
 Relay::Relay(RelayOptions options, std::unique_ptr<RelayStore> store)
     : options_(std::move(options))
     , store_(store ? std::move(store) : std::make_unique<SqliteRelayStore>(":memory:"))
-    , codes_(options_.limits, options_.fixedCode)
 {
     options_.hold = std::clamp(options_.hold, std::chrono::milliseconds(0), maximumHold);
-    std::lock_guard lock(mutex_);
-    for (const std::string& number : store_->accounts())
-        accountFor(number);
+    store_->setLimits(options_.limits);
+    store_->watchAppends([this](const std::string& number) { wake(number); });
+}
+
+Relay::~Relay()
+{
+    store_->watchAppends({});
 }
 
 std::int64_t Relay::now() const
@@ -63,21 +53,23 @@ Outcome<std::string> Relay::requestCode(std::string_view phone)
     const auto number = accountNumber(phone);
     if (!number)
         return Refusal::invalidPhone();
-    Outcome<std::string> issued;
+    const std::string code = options_.fixedCode ? *options_.fixedCode : RandomSource::digits(6);
+    bool issued = false;
     {
         std::lock_guard lock(mutex_);
-        issued = codes_.issue(*number, now());
+        issued = store_->addCode(*number, code, now());
     }
-    const auto* code = std::get_if<std::string>(&issued);
-    if (!code) {
+    if (!issued) {
         say("code request for " + *number + " refused: too many requests");
-    } else if (options_.sendCode) {
-        options_.sendCode(*number, *code);
+        return Refusal::rateLimited();
+    }
+    if (options_.sendCode) {
+        options_.sendCode(*number, code);
         say("code sent to " + *number);
     } else {
-        say("code " + *code + " for " + *number + " (valid 5 minutes)");
+        say("code " + code + " for " + *number + " (valid 5 minutes)");
     }
-    return issued;
+    return code;
 }
 
 Outcome<std::string> Relay::verify(std::string_view phone, std::string_view code,
@@ -94,7 +86,7 @@ Outcome<std::string> Relay::verify(std::string_view phone, std::string_view code
     std::string token;
     {
         std::lock_guard lock(mutex_);
-        if (!isCodeShaped(code) || !codes_.redeem(*number, code, now()))
+        if (!isCodeShaped(code) || !store_->redeemCode(*number, std::string(code), now()))
             return Refusal::invalidCode();
         token = signIn(Credential{*number, std::string(role), std::string(deviceId)}, "");
     }
@@ -105,8 +97,7 @@ Outcome<std::string> Relay::verify(std::string_view phone, std::string_view code
 std::string Relay::signIn(const Credential& who, std::string_view name)
 {
     std::string token = RandomSource::hex(32);
-    accountFor(who.number);
-    store_->bind(token, who, std::string(name), now(), options_.limits.devicesPerAccount);
+    store_->bind(token, who, std::string(name), now());
     return token;
 }
 
@@ -133,8 +124,7 @@ Outcome<Pairing> Relay::startPairing(const Credential& who)
     for (const std::string& origin : options_.phoneOrigins ? options_.phoneOrigins() : std::vector<std::string>())
         pairing.links.push_back(origin + "/#pair=" + pairing.secret);
     std::lock_guard lock(mutex_);
-    store_->addPairing(pairing.secret, who.number, now() + options_.limits.pairingLifetimeMs,
-                       options_.limits.pairingsPerAccount);
+    store_->addPairing(pairing.secret, who.number, now() + options_.limits.pairingLifetimeMs);
     return pairing;
 }
 
@@ -179,39 +169,10 @@ Outcome<bool> Relay::removeDevice(const Credential& who, std::string_view device
     return store_->removeDevice(who.number, std::string(deviceId));
 }
 
-Relay::Account& Relay::accountFor(const std::string& number)
-{
-    if (Account* account = find(number))
-        return *account;
-    if (accounts_.size() >= options_.limits.accounts) {
-        // Drop the account used least recently, with every device of it.
-        auto oldest = std::min_element(accounts_.begin(), accounts_.end(), [](auto& a, auto& b) {
-            return a.second.lastUsed < b.second.lastUsed;
-        });
-        store_->dropAccount(oldest->first);
-        accounts_.erase(oldest);
-    }
-    const std::int64_t firstSeq = store_->reserveSequences(number, sequenceBlock);
-    Account& account = accounts_.try_emplace(number, options_.limits, firstSeq).first->second;
-    account.lastUsed = ++useCounter_;
-    return account;
-}
-
-Relay::Account* Relay::find(const std::string& number)
-{
-    const auto it = accounts_.find(number);
-    if (it == accounts_.end())
-        return nullptr;
-    it->second.lastUsed = ++useCounter_;
-    return &it->second;
-}
-
 std::optional<Credential> Relay::identify(std::string_view token)
 {
     std::lock_guard lock(mutex_);
     std::optional<Credential> who = store_->credential(std::string(token));
-    if (who && !find(who->number)) // counts as a use of the account
-        return std::nullopt;
     if (who) {
         // Last seen to the minute: a write per request would cost more than it tells.
         const std::int64_t current = now();
@@ -233,54 +194,71 @@ Outcome<PublishedEvent> Relay::publish(const Credential& who, EventDraft draft)
     PublishedEvent published;
     {
         std::lock_guard lock(mutex_);
-        Account* account = find(who.number);
-        if (!account)
-            return Refusal::unauthorized();
-        if (account->log.nextSeq() == account->reservedEnd)
-            account->reservedEnd = store_->reserveSequences(who.number, sequenceBlock) + sequenceBlock;
-        const Event& event = account->log.append(std::move(draft), now());
+        const Event event = store_->append(who.number, std::move(draft), now());
         published = {event.seq, event.at};
     }
-    changed_.notify_all();
+    metrics_.countPublished();
+    wake(who.number);
     return published;
 }
 
-Outcome<EventBatch> Relay::events(const Credential& who, std::int64_t cursor)
+Outcome<EventBatch> Relay::lookForEvents(const Credential& who, std::int64_t cursor)
 {
     if (who.role != "desktop")
         return Refusal::forbidden();
-    const auto deadline = std::chrono::steady_clock::now() + options_.hold;
-    std::unique_lock lock(mutex_);
-    bool held = false;
-    struct Release {
-        Relay& relay;
-        bool& held;
-        ~Release() { relay.heldPolls_ -= held ? 1 : 0; }
-    } release{*this, held};
+    std::lock_guard lock(mutex_);
+    if (listening_.size() < 4096 && listening_.insert(who.number + '\n' + who.deviceId).second)
+        say("a desktop of " + who.number + " is listening");
+    EventBatch batch = store_->eventsAfter(who.number, cursor, options_.limits.eventsPerReply);
+    for (const Event& event : batch.events)
+        metrics_.countDelivered(now() - event.at);
+    return batch;
+}
 
-    for (;;) {
-        // Looked up afresh after every wait: the account may have been dropped.
-        Account* account = find(who.number);
-        if (!account)
-            return Refusal::unauthorized();
-        if (account->listening.size() < options_.limits.devicesPerAccount && account->listening.insert(who.deviceId).second)
-            say("a desktop of " + who.number + " is listening");
-        EventBatch batch = account->log.after(cursor, options_.limits.eventsPerReply);
-        const auto current = std::chrono::steady_clock::now();
-        if (!batch.events.empty() || stopping_ || current >= deadline)
-            return batch;
-        if (!held) {
-            // Keep threads free for sign-in and publishing. An empty batch at
-            // once would have the desktop ask again at once, without end; a
-            // refusal makes it pause before it retries.
-            if (heldPolls_ >= options_.limits.heldPolls)
-                return Refusal::busy();
-            ++heldPolls_;
-            held = true;
-            changed_.notify_all();
-        }
-        changed_.wait_until(lock, std::min(deadline, current + waitSlice));
+bool Relay::holdPoll()
+{
+    {
+        std::lock_guard lock(mutex_);
+        // An empty batch at once would have the desktop ask again at once,
+        // without end; a refusal makes it pause before it retries.
+        if (heldPolls_ >= options_.limits.heldPolls)
+            return false;
+        ++heldPolls_;
     }
+    changed_.notify_all();
+    return true;
+}
+
+void Relay::releasePoll()
+{
+    std::lock_guard lock(mutex_);
+    --heldPolls_;
+}
+
+bool Relay::isStopping()
+{
+    std::lock_guard lock(mutex_);
+    return stopping_;
+}
+
+std::size_t Relay::addWakeListener(std::function<void(const std::string&)> woken)
+{
+    std::lock_guard lock(listenersMutex_);
+    wakeListeners_.emplace(nextListener_, std::move(woken));
+    return nextListener_++;
+}
+
+void Relay::removeWakeListener(std::size_t id)
+{
+    std::lock_guard lock(listenersMutex_);
+    wakeListeners_.erase(id);
+}
+
+void Relay::wake(const std::string& number)
+{
+    std::lock_guard lock(listenersMutex_);
+    for (const auto& [id, woken] : wakeListeners_)
+        woken(number);
 }
 
 bool Relay::waitForHeldPolls(std::size_t count, std::chrono::milliseconds timeout)
@@ -289,13 +267,28 @@ bool Relay::waitForHeldPolls(std::size_t count, std::chrono::milliseconds timeou
     return changed_.wait_for(lock, timeout, [&] { return heldPolls_ >= count; });
 }
 
+std::string Relay::metricsText()
+{
+    std::lock_guard lock(mutex_);
+    return metrics_.text(heldPolls_);
+}
+
+Outcome<bool> Relay::health()
+{
+    std::lock_guard lock(mutex_);
+    if (stopping_)
+        return Refusal{503, "stopping", "中继正在停止，请稍后重试"};
+    store_->ping();
+    return true;
+}
+
 void Relay::stop()
 {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    changed_.notify_all();
+    wake("");
 }
 
 } // namespace tellwire

@@ -2,10 +2,11 @@
 
 #include "EventLog.h"
 #include "Refusal.h"
+#include "RelayMetrics.h"
 #include "RelayOptions.h"
 #include "RelayStore.h"
-#include "SignInCodes.h"
 
+#include <functional>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -32,12 +33,14 @@ struct PublishedEvent {
     std::int64_t at = 0;
 };
 
-// The relay's whole state: codes and event logs in memory, accounts and
-// device tokens in the store, all bounded. Safe to call from every server thread.
+// What the relay does with each request; its state is in the store, which
+// other relays may share. Safe to call from every server thread. A store
+// that cannot be reached throws StoreUnavailable out of any call.
 class Relay {
 public:
     // Without a store, nothing outlives the process.
     explicit Relay(RelayOptions options, std::unique_ptr<RelayStore> store = nullptr);
+    ~Relay();
 
     Outcome<std::string> requestCode(std::string_view phone);
     // The new bearer token of the device `deviceId` in `role`, for the account
@@ -59,34 +62,41 @@ public:
     Outcome<bool> removeDevice(const Credential& who, std::string_view deviceId);
 
     Outcome<PublishedEvent> publish(const Credential& who, EventDraft draft);
-    // Waits up to the hold for events after `cursor` unless some are already
-    // there; an empty batch when the hold runs out or the relay stops.
-    Outcome<EventBatch> events(const Credential& who, std::int64_t cursor);
+
+    // One look at the account's events after `cursor`. With none, the server
+    // holds the request (holdPoll) and looks again whenever woken for the
+    // account, until the hold runs out or the relay stops.
+    Outcome<EventBatch> lookForEvents(const Credential& who, std::int64_t cursor);
+    // Counts a held request; false, beyond the limit, to refuse it instead.
+    bool holdPoll();
+    void releasePoll();
+    bool isStopping();
+    // Tells `woken`, on any thread, the account of each event published here
+    // or by another relay on the store, and "" when every held request should
+    // look again (events may have been missed, or the relay stops).
+    std::size_t addWakeListener(std::function<void(const std::string& number)> woken);
+    void removeWakeListener(std::size_t id);
 
     // Answers every held request and makes new ones answer at once.
     void stop();
+    // Whether this relay takes requests: its store answers and it is not stopping.
+    Outcome<bool> health();
 
     // Waits until at least `count` events requests are held (tests, tools).
     bool waitForHeldPolls(std::size_t count, std::chrono::milliseconds timeout);
 
     std::chrono::milliseconds hold() const { return options_.hold; }
+    RelayMetrics& metrics() { return metrics_; }
+    // The metrics as Prometheus text.
+    std::string metricsText();
 
 private:
-    struct Account {
-        Account(const RelayLimits& limits, std::int64_t firstSeq);
-        EventLog log;
-        std::int64_t reservedEnd = 0; // the first seq not yet reserved in the store
-        std::uint64_t lastUsed = 0;
-        std::set<std::string> listening; // desktops that have polled since the start
-
-    };
-
     std::int64_t now() const;
     void say(const std::string& line) const;
-    Account& accountFor(const std::string& number);
     // Binds a fresh token to the device; the lock must be held.
     std::string signIn(const Credential& who, std::string_view name);
-    Account* find(const std::string& number);
+    // Wakes the polls held for the account ("": for every account).
+    void wake(const std::string& number);
 
     RelayOptions options_;
     std::unique_ptr<RelayStore> store_;
@@ -94,11 +104,13 @@ private:
     std::condition_variable changed_;
     bool stopping_ = false;
     std::size_t heldPolls_ = 0;
-    std::uint64_t useCounter_ = 0;
-    SignInCodes codes_;
-    std::map<std::string, Account> accounts_;
+    std::mutex listenersMutex_;
+    std::map<std::size_t, std::function<void(const std::string&)>> wakeListeners_;
+    std::size_t nextListener_ = 0;
     std::deque<std::int64_t> claims_; // times of the pairing claims of the last minute
     std::map<std::string, std::int64_t> touched_; // device → when its last use was stored
+    std::set<std::string> listening_; // desktops that have polled since the start
+    RelayMetrics metrics_;
 };
 
 } // namespace tellwire

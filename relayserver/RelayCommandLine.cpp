@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <fstream>
 #include <tuple>
 
 namespace tellwire {
@@ -48,6 +49,40 @@ std::variant<std::pair<std::string, int>, std::string> parseAddress(const std::s
     return std::pair{host, *port};
 }
 
+std::string trimmed(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t\r");
+    return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// The options a configuration file holds, as if given on the command line:
+// "name = value" lines for the long options, "log-requests = true", and
+// comments after "#"; or the sentence saying what is wrong with the file.
+std::variant<std::vector<std::string>, std::string> configuration(const std::string& path)
+{
+    std::ifstream file(path);
+    if (!file)
+        return "--config: cannot read " + path;
+    std::vector<std::string> options;
+    std::string line;
+    for (int number = 1; std::getline(file, line); ++number) {
+        line = trimmed(line.substr(0, line.find('#')));
+        if (line.empty())
+            continue;
+        const auto equals = line.find('=');
+        const std::string name = trimmed(line.substr(0, equals)), value = trimmed(line.substr(equals + 1));
+        if (equals == std::string::npos || name.empty() || name == "config")
+            return path + ":" + std::to_string(number) + ": expected NAME = VALUE";
+        if (name == "log-requests" && value != "true" && value != "false")
+            return path + ":" + std::to_string(number) + ": log-requests is true or false";
+        if (name == "log-requests")
+            options.insert(options.end(), value == "true" ? 1 : 0, "--log-requests");
+        else
+            options.insert(options.end(), {"--" + name, value});
+    }
+    return options;
+}
+
 } // namespace
 
 bool RelayCommandLine::isLoopback(const std::string& host)
@@ -59,7 +94,8 @@ const char* RelayCommandLine::usage()
 {
     return "usage: tellwire-relay [--listen HOST:PORT] [--code NNNNNN] [--hold SECONDS]\n"
            "                      [--tls-cert FILE --tls-key FILE] [--state DIR] [--lan HOST:PORT]\n"
-           "                      [--sms-command PROGRAM] [--log-requests]\n"
+           "                      [--sms-command PROGRAM] [--log-requests] [--store redis://HOST:PORT[/DB]]\n"
+           "                      [--config FILE]\n"
            "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8787; port 0 picks a free port);\n"
            "                      off loopback it serves HTTPS only\n"
            "  --lan HOST:PORT     also listen here, HTTPS only, for phones on this machine's networks\n"
@@ -72,11 +108,16 @@ const char* RelayCommandLine::usage()
            "  --sms-command PROGRAM  text each code: PROGRAM NUMBER CODE, no shell (default: the console)\n"
            "  --log-requests      print each request as it arrives (method, path, cursor; never tokens or text)\n"
            "  --state DIR         keep accounts and sign-ins here (default $XDG_STATE_HOME/tellwire-relay,\n"
-           "                      else ~/.local/state/tellwire-relay)\n";
+           "                      else ~/.local/state/tellwire-relay)\n"
+           "  --config FILE       read options from FILE, one \"name = value\" a line (e.g. \"hold = 20\");\n"
+           "                      options after it on the command line take precedence\n"
+           "  --store redis://HOST:PORT[/DB]  share accounts, codes and events with every relay on this\n"
+           "                      Redis (default: the state folder's own database)\n";
 }
 
-std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::vector<std::string>& args)
+std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::vector<std::string>& given)
 {
+    std::vector<std::string> args = given;
     RelayCommandLine line;
     std::optional<std::string> cert, key;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -89,9 +130,18 @@ std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::v
             line.logRequests = true;
             continue;
         }
+        if (option == "--config" && i + 1 < args.size()) {
+            const auto options = configuration(args[i + 1]);
+            if (const auto* problem = std::get_if<std::string>(&options))
+                return *problem;
+            const auto& read = std::get<std::vector<std::string>>(options);
+            args.insert(args.begin() + std::ptrdiff_t(i + 2), read.begin(), read.end());
+            ++i;
+            continue;
+        }
         if (option != "--listen" && option != "--code" && option != "--hold" && option != "--tls-cert"
             && option != "--tls-key" && option != "--state" && option != "--lan"
-            && option != "--sms-command")
+            && option != "--sms-command" && option != "--store")
             return "unknown option " + option;
         if (i + 1 >= args.size())
             return option + " needs a value";
@@ -117,6 +167,10 @@ std::variant<RelayCommandLine, std::string> RelayCommandLine::parse(const std::v
             if (value.empty())
                 return "--sms-command wants a program";
             line.smsCommand = value;
+        } else if (option == "--store") {
+            line.redis = RedisAddress::parse(value);
+            if (!line.redis)
+                return "--store wants redis://HOST:PORT or redis://HOST:PORT/DB (DB 0 to 15)";
         } else if (option == "--state") {
             if (value.empty())
                 return "--state wants a folder";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RedisAddress.h"
 #include "RelayOptions.h"
 #include "RelayServer.h"
 
@@ -24,6 +25,8 @@ struct RelayCommandLine {
     std::string smsCommand;
     // Where accounts and device tokens are kept; empty: the user's state folder.
     std::string stateDir;
+    // A Redis shared with other relays instead of the state folder's database.
+    std::optional<RedisAddress> redis;
     // One console line per request as it arrives: method, path and cursor.
     bool logRequests = false;
     bool help = false;

@@ -21,11 +21,14 @@ struct RelayLimits {
     std::size_t liveCodesPerNumber = 5;
     std::size_t codeRequestsPerMinute = 5;
     std::size_t wrongCodesAllowed = 5;
-    std::size_t heldPolls = 48;
+    std::size_t heldPolls = 20000; // a socket and a timer each; the descriptor limit is raised to match
     std::size_t pairingsPerAccount = 5;
     std::size_t pairingClaimsPerMinute = 10;
     std::int64_t pairingLifetimeMs = 5 * 60 * 1000;
     std::int64_t codeLifetimeMs = 5 * 60 * 1000;
+    // A shared store forgets events this old, and accounts unused this long.
+    std::int64_t eventLifetimeMs = 24 * 60 * 60 * 1000;
+    std::int64_t idleAccountLifetimeMs = std::int64_t(90) * 24 * 60 * 60 * 1000;
 };
 
 struct RelayOptions {

@@ -1,103 +1,306 @@
 #include "RelayServer.h"
 
-#include "PhonePage.h"
 #include "Relay.h"
+#include "RelayRoutes.h"
 
-#include <httplib.h>
-#include <nlohmann/json.hpp>
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 
-#include <sys/socket.h>
-
-#include <charconv>
-#include <chrono>
+#include <cerrno>
+#include <list>
+#include <thread>
+#include <unordered_map>
 
 namespace tellwire {
 
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using asio::ip::tcp;
+
 namespace {
 
+constexpr auto tuple = asio::as_tuple(asio::use_awaitable);
+// A client gets this long to send a request's headers and body, or to take a reply.
+constexpr std::chrono::seconds transferTimeout{30};
+// A connection with no request in flight is closed after this long.
+constexpr std::chrono::seconds idleTimeout{120};
 // How much of an oversized body is read and thrown away before giving up on it.
 constexpr std::size_t maxDrainedBytes = 1 << 20;
 
-void answer(httplib::Response& res, int status, const nlohmann::json& body)
+http::response<http::string_body> toResponse(const HttpReply& reply, bool keepAlive, bool head)
 {
-    res.status = status;
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(body.dump(), "application/json");
-}
-
-void refuse(httplib::Response& res, const Refusal& refusal)
-{
-    answer(res, refusal.status, {{"error", refusal.error}, {"message", refusal.message}});
-}
-
-// Pulls a string member; an absent or mistyped one is a bad request.
-std::optional<std::string> member(const nlohmann::json& body, const char* name)
-{
-    const auto it = body.find(name);
-    if (it == body.end() || !it->is_string())
-        return std::nullopt;
-    return it->get<std::string>();
-}
-
-std::optional<std::string> bearerToken(const httplib::Request& req)
-{
-    const std::string header = req.get_header_value("Authorization");
-    constexpr std::string_view scheme = "bearer ";
-    if (header.size() <= scheme.size())
-        return std::nullopt;
-    for (std::size_t i = 0; i < scheme.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(header[i])) != scheme[i])
-            return std::nullopt;
-    }
-    return header.substr(scheme.size());
-}
-
-// The Host of a request to the loopback listener: a loopback name, with or
-// without a port.
-bool isLoopbackHost(const std::string& host)
-{
-    std::string_view name = host;
-    if (!name.empty() && name.front() == '[') {
-        const auto close = name.find(']');
-        name = close == std::string_view::npos ? std::string_view() : name.substr(0, close + 1);
-    } else if (const auto colon = name.rfind(':'); colon != std::string_view::npos) {
-        name = name.substr(0, colon);
-    }
-    return name == "127.0.0.1" || name == "localhost" || name == "[::1]";
-}
-
-std::optional<std::int64_t> parseCursor(const std::string& text)
-{
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < -1)
-        return std::nullopt;
-    return value;
+    http::response<http::string_body> response{static_cast<http::status>(reply.status), 11};
+    response.set(http::field::content_type, reply.contentType);
+    for (const auto& [name, value] : reply.headers)
+        response.set(name, value);
+    response.body() = reply.body;
+    response.keep_alive(keepAlive && !reply.close);
+    response.prepare_payload();
+    if (head)
+        response.body().clear(); // Content-Length still tells the size of a GET
+    return response;
 }
 
 } // namespace
 
+class RelayServer::Impl {
+public:
+    Impl(Relay& relay, const std::optional<TlsFiles>& tls, Reach reach)
+        : relay_(relay)
+        , routes_(relay, reach)
+    {
+        if (tls) {
+            tls_.emplace(asio::ssl::context::tls_server);
+            boost::system::error_code error;
+            tls_->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2
+                              | asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1
+                              | asio::ssl::context::no_tlsv1_1);
+            tls_->use_certificate_chain_file(tls->certificate, error);
+            if (!error)
+                tls_->use_private_key_file(tls->privateKey, asio::ssl::context::pem, error);
+            valid_ = !error;
+        }
+        // Every publish, here or on another relay, and the stop: the held polls of that account look again.
+        listener_ = relay_.addWakeListener([this](const std::string& number) {
+            asio::post(io_, [this, number] { wake(number); });
+        });
+    }
+
+    ~Impl()
+    {
+        relay_.removeWakeListener(listener_);
+    }
+
+    bool valid_ = true;
+    std::optional<asio::ssl::context> tls_;
+    std::function<void(const std::string&)> logLine_;
+    asio::io_context io_{1};
+    tcp::acceptor acceptor_{io_};
+    std::thread thread_;
+    bool started_ = false;
+
+    int bind(const std::string& host, int port)
+    {
+        boost::system::error_code error;
+        tcp::resolver resolver(io_);
+        const auto endpoints = resolver.resolve(host, std::to_string(port), tcp::resolver::numeric_service, error);
+        if (error || endpoints.empty()) {
+            errno = EADDRNOTAVAIL;
+            return -1;
+        }
+        const tcp::endpoint endpoint = *endpoints.begin();
+        acceptor_.open(endpoint.protocol(), error);
+        if (!error)
+            acceptor_.set_option(asio::socket_base::reuse_address(true), error);
+        if (!error)
+            acceptor_.bind(endpoint, error);
+        if (!error)
+            acceptor_.listen(asio::socket_base::max_listen_connections, error);
+        if (error) {
+            errno = error.value();
+            acceptor_.close();
+            return -1;
+        }
+        return acceptor_.local_endpoint().port();
+    }
+
+    void start()
+    {
+        started_ = true;
+        asio::co_spawn(io_, accept(), asio::detached);
+        thread_ = std::thread([this] { io_.run(); });
+    }
+
+    void stop()
+    {
+        relay_.stop();
+        if (!started_)
+            return;
+        asio::post(io_, [this] {
+            stopping_ = true;
+            acceptor_.close();
+            // Connections waiting for their next request end now; the others
+            // end after the reply they are making.
+            for (beast::tcp_stream* idle : idle_)
+                idle->socket().close();
+        });
+        thread_.join();
+        started_ = false;
+    }
+
+private:
+    asio::awaitable<void> accept()
+    {
+        for (;;) {
+            auto [error, socket] = co_await acceptor_.async_accept(tuple);
+            if (stopping_ || error == asio::error::operation_aborted)
+                co_return;
+            if (error) {
+                // Out of descriptors, most likely: pause instead of spinning.
+                asio::steady_timer pause(io_, std::chrono::milliseconds(100));
+                co_await pause.async_wait(tuple);
+                continue;
+            }
+            socket.set_option(tcp::no_delay(true));
+            if (tls_)
+                asio::co_spawn(io_, secureSession(beast::ssl_stream<beast::tcp_stream>(std::move(socket), *tls_)),
+                               asio::detached);
+            else
+                asio::co_spawn(io_, session(beast::tcp_stream(std::move(socket))), asio::detached);
+        }
+    }
+
+    asio::awaitable<void> secureSession(beast::ssl_stream<beast::tcp_stream> stream)
+    {
+        beast::get_lowest_layer(stream).expires_after(transferTimeout);
+        auto [error] = co_await stream.async_handshake(asio::ssl::stream_base::server, tuple);
+        if (error)
+            co_return;
+        co_await serve(stream);
+        beast::get_lowest_layer(stream).expires_after(std::chrono::seconds(5));
+        co_await stream.async_shutdown(tuple);
+    }
+
+    asio::awaitable<void> session(beast::tcp_stream stream)
+    {
+        co_await serve(stream);
+        boost::system::error_code ignored;
+        stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    }
+
+    template <typename Stream>
+    asio::awaitable<void> serve(Stream& stream)
+    {
+        beast::tcp_stream& lowest = beast::get_lowest_layer(stream);
+        beast::flat_buffer buffer;
+        while (!stopping_) {
+            http::request_parser<http::string_body> parser;
+            parser.body_limit(RelayServer::maxBodyBytes);
+            parser.header_limit(16 * 1024);
+            // Idle until the first byte, then a deadline for the whole request.
+            lowest.expires_after(idleTimeout);
+            idle_.push_back(&lowest);
+            const auto idleEntry = std::prev(idle_.end());
+            auto [readError, read] = co_await http::async_read_header(stream, buffer, parser, tuple);
+            idle_.erase(idleEntry);
+            if (!readError && !parser.is_done()) {
+                lowest.expires_after(transferTimeout);
+                std::tie(readError, read) = co_await http::async_read(stream, buffer, parser, tuple);
+            }
+            if (readError == http::error::body_limit) {
+                co_await reply(stream, RelayRoutes::refusal(Refusal::tooLarge()), false, false);
+                co_await drain(stream, buffer);
+                co_return;
+            }
+            if (readError == http::error::end_of_stream || readError == beast::error::timeout
+                || readError == asio::error::operation_aborted || readError == asio::error::connection_reset
+                || readError == asio::error::eof || readError == asio::error::bad_descriptor)
+                co_return;
+            if (readError) {
+                HttpReply bad = RelayRoutes::refusal(Refusal::forStatus(400));
+                co_await reply(stream, bad, false, false);
+                co_return;
+            }
+            const auto& message = parser.get();
+            HttpRequest request{std::string(message.method_string()), std::string(message.target()),
+                                std::string(message[http::field::host]),
+                                std::string(message[http::field::authorization]), message.body()};
+            if (logLine_)
+                logLine_(RelayRoutes::arrivalLine(request));
+            lowest.expires_never();
+            auto handled = routes_.handle(request);
+            HttpReply answer;
+            if (auto* held = std::get_if<HeldPoll>(&handled))
+                answer = co_await hold(*held);
+            else
+                answer = std::move(std::get<HttpReply>(handled));
+            relay_.metrics().countRequest(request.method, request.target.substr(0, request.target.find('?')),
+                                          answer.status);
+            if (!co_await reply(stream, answer, message.keep_alive(), message.method() == http::verb::head))
+                co_return;
+            if (answer.close || !message.keep_alive())
+                co_return;
+        }
+    }
+
+    // True when the reply went out whole.
+    template <typename Stream>
+    asio::awaitable<bool> reply(Stream& stream, const HttpReply& answer, bool keepAlive, bool head)
+    {
+        auto response = toResponse(answer, keepAlive && !stopping_, head);
+        beast::get_lowest_layer(stream).expires_after(transferTimeout);
+        auto [error, written] = co_await http::async_write(stream, response, tuple);
+        co_return !error;
+    }
+
+    // Reads on a while without keeping anything, so that the client is not
+    // reset before it can read the refusal.
+    template <typename Stream>
+    asio::awaitable<void> drain(Stream& stream, beast::flat_buffer& buffer)
+    {
+        beast::get_lowest_layer(stream).expires_after(std::chrono::seconds(2));
+        std::size_t drained = 0;
+        while (drained <= maxDrainedBytes) {
+            buffer.consume(buffer.size());
+            auto [error, read] = co_await stream.async_read_some(buffer.prepare(64 * 1024), tuple);
+            if (error)
+                break;
+            drained += read;
+        }
+    }
+
+    // Holds the poll until its account has news, the hold runs out or the relay stops.
+    asio::awaitable<HttpReply> hold(const HeldPoll& poll)
+    {
+        if (!relay_.holdPoll())
+            co_return RelayRoutes::refusal(Refusal::busy());
+        const auto deadline = std::chrono::steady_clock::now() + relay_.hold();
+        asio::steady_timer timer(io_, deadline);
+        const auto entry = held_.emplace(poll.who.number, &timer);
+        std::optional<HttpReply> answer;
+        while (!answer) {
+            co_await timer.async_wait(tuple);
+            answer = routes_.lookAgain(poll, std::chrono::steady_clock::now() >= deadline || stopping_);
+            timer.expires_at(deadline);
+        }
+        held_.erase(entry);
+        relay_.releasePoll();
+        co_return *answer;
+    }
+
+    void wake(const std::string& number)
+    {
+        if (number.empty()) {
+            for (auto& [account, timer] : held_)
+                timer->cancel();
+            return;
+        }
+        const auto [first, last] = held_.equal_range(number);
+        for (auto it = first; it != last; ++it)
+            it->second->cancel();
+    }
+
+    Relay& relay_;
+    RelayRoutes routes_;
+    std::size_t listener_ = 0;
+    bool stopping_ = false;
+    std::list<beast::tcp_stream*> idle_;
+    std::unordered_multimap<std::string, asio::steady_timer*> held_;
+};
+
 RelayServer::RelayServer(Relay& relay, const std::optional<TlsFiles>& tls, Reach reach)
-    : relay_(relay)
-    , reach_(reach)
+    : impl_(std::make_unique<Impl>(relay, tls, reach))
 {
-    if (tls)
-        server_ = std::make_unique<httplib::SSLServer>(tls->certificate.c_str(), tls->privateKey.c_str());
-    else
-        server_ = std::make_unique<httplib::Server>();
-    // Held polls keep their thread, so the pool is larger than the default.
-    server_->new_task_queue = [] { return new httplib::ThreadPool(threads); };
-    server_->set_payload_max_length(maxBodyBytes);
-    server_->set_keep_alive_max_count(1000);
-    // Headers and body go out in two writes; Nagle would hold the body back.
-    server_->set_tcp_nodelay(true);
-    // The library's default adds SO_REUSEPORT, which would let a second relay
-    // share the port silently instead of failing to listen.
-    server_->set_socket_options([](int sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    route();
 }
 
 RelayServer::~RelayServer()
@@ -107,298 +310,27 @@ RelayServer::~RelayServer()
 
 bool RelayServer::isValid() const
 {
-    return server_->is_valid();
+    return impl_->valid_;
 }
 
 int RelayServer::bind(const std::string& host, int port)
 {
-    if (port == 0)
-        return server_->bind_to_any_port(host);
-    return server_->bind_to_port(host, port) ? port : -1;
+    return impl_->bind(host, port);
 }
 
 void RelayServer::logRequests(std::function<void(const std::string&)> line)
 {
-    server_->set_pre_routing_handler([line = std::move(line)](const httplib::Request& req, httplib::Response&) {
-        // One line each, whatever bytes the request holds.
-        auto printable = [](std::string text) {
-            text.resize(std::min<std::size_t>(text.size(), 200));
-            for (char& c : text)
-                c = c > ' ' && c < 0x7f ? c : '?';
-            return text;
-        };
-        std::string text = "request " + printable(req.method) + " " + printable(req.path);
-        if (req.has_param("after"))
-            text += " after=" + printable(req.get_param_value("after"));
-        line(text);
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
+    impl_->logLine_ = std::move(line);
 }
 
 void RelayServer::start()
 {
-    listening_ = true;
-    thread_ = std::thread([this] {
-        server_->listen_after_bind();
-        finished_ = true;
-    });
+    impl_->start();
 }
 
 void RelayServer::stop()
 {
-    relay_.stop();
-    if (!listening_.exchange(false))
-        return;
-    // stop() does nothing before the server loop has started.
-    while (!server_->is_running() && !finished_)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    server_->stop();
-    thread_.join();
-}
-
-std::function<void(const httplib::Request&, httplib::Response&, const httplib::ContentReader&)>
-RelayServer::withBody(BodyHandler handler)
-{
-    return [handler = std::move(handler)](const httplib::Request& req, httplib::Response& res,
-                                          const httplib::ContentReader& reader) {
-        std::string body;
-        bool tooLarge = false;
-        std::size_t discarded = 0;
-        const bool complete = reader([&](const char* data, std::size_t length) {
-            if (!tooLarge && body.size() + length <= maxBodyBytes) {
-                body.append(data, length);
-                return true;
-            }
-            // Read on a while without keeping anything, so that the client is
-            // not reset before it can read the refusal.
-            tooLarge = true;
-            discarded += length;
-            return discarded <= maxDrainedBytes;
-        });
-        if (tooLarge || res.status == 413)
-            return refuse(res, Refusal::tooLarge());
-        if (!complete)
-            return refuse(res, Refusal::invalidRequest("请求内容不完整"));
-        const auto json = nlohmann::json::parse(body, nullptr, false);
-        if (json.is_discarded() || !json.is_object())
-            return refuse(res, Refusal::invalidJson());
-        res.status = 200;
-        handler(req, res, json);
-    };
-}
-
-void RelayServer::route()
-{
-    using namespace std::placeholders;
-    auto& s = *server_;
-    s.Post("/v1/auth/phone/request", withBody(std::bind(&RelayServer::requestCode, this, _1, _2, _3)));
-    s.Post("/v1/auth/phone/verify", withBody(std::bind(&RelayServer::verify, this, _1, _2, _3)));
-    s.Post("/v1/events", withBody(std::bind(&RelayServer::publish, this, _1, _2, _3)));
-    s.Get("/v1/me", std::bind(&RelayServer::me, this, _1, _2));
-    s.Get("/v1/events", std::bind(&RelayServer::readEvents, this, _1, _2));
-    s.Post("/v1/pairings", withBody(std::bind(&RelayServer::startPairing, this, _1, _2, _3)));
-    s.Post("/v1/pairings/claim", withBody(std::bind(&RelayServer::claimPairing, this, _1, _2, _3)));
-    s.Get("/v1/devices", std::bind(&RelayServer::devices, this, _1, _2));
-    s.Post("/v1/devices/remove", withBody(std::bind(&RelayServer::removeDevice, this, _1, _2, _3)));
-    if (reach_ == Reach::Loopback)
-        s.Post("/v1/auth/local", withBody(std::bind(&RelayServer::signInLocally, this, _1, _2, _3)));
-    s.Get("/|/[a-z0-9.-]+", std::bind(&RelayServer::page, this, _1, _2));
-    // Unknown paths: bodies are still read within the limit, so none lingers.
-    s.Post(".*", withBody([](const auto&, auto& res, const auto&) { refuse(res, Refusal::notFound()); }));
-    s.Get(".*", [](const auto&, auto& res) { refuse(res, Refusal::notFound()); });
-
-    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        if (reach_ == Reach::Loopback && !isLoopbackHost(req.get_header_value("Host"))) {
-            refuse(res, {421, "wrong_host", "只接受发往本机地址的请求"});
-            res.set_header("Connection", "close");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        // Other methods would have their bodies read without a bound.
-        if (req.method == "GET" || req.method == "HEAD" || req.method == "POST")
-            return httplib::Server::HandlerResponse::Unhandled;
-        refuse(res, Refusal::methodNotAllowed());
-        res.set_header("Allow", "GET, POST");
-        res.set_header("Connection", "close");
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    // Replies the library makes on its own (a bad request line, 413, 404) get
-    // the same body as ours; ours already carry one.
-    s.set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request&, httplib::Response& res) {
-            if (!res.body.empty())
-                return httplib::Server::HandlerResponse::Unhandled;
-            refuse(res, Refusal::forStatus(res.status));
-            return httplib::Server::HandlerResponse::Handled;
-        }));
-    s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        refuse(res, Refusal::internal());
-    });
-}
-
-void RelayServer::requestCode(const httplib::Request&, httplib::Response& res, const nlohmann::json& body)
-{
-    const auto phone = member(body, "phone");
-    if (!phone)
-        return refuse(res, Refusal::invalidPhone());
-    const auto issued = relay_.requestCode(*phone);
-    if (const auto* refusal = std::get_if<Refusal>(&issued))
-        return refuse(res, *refusal);
-    answer(res, 200, {{"ok", true}, {"expires_in", 300}});
-}
-
-void RelayServer::verify(const httplib::Request&, httplib::Response& res, const nlohmann::json& body)
-{
-    const auto phone = member(body, "phone");
-    if (!phone)
-        return refuse(res, Refusal::invalidPhone());
-    const auto code = member(body, "code");
-    const auto role = member(body, "role");
-    const auto deviceId = member(body, "device_id");
-    if (!code || !role || !deviceId)
-        return refuse(res, Refusal::invalidRequest("登录请求需要 phone、code、role 和 device_id"));
-    const auto token = relay_.verify(*phone, *code, *role, *deviceId);
-    if (const auto* refusal = std::get_if<Refusal>(&token))
-        return refuse(res, *refusal);
-    answer(res, 200, {{"token", std::get<std::string>(token)}});
-}
-
-std::optional<Credential> RelayServer::caller(const httplib::Request& req, httplib::Response& res)
-{
-    const auto token = bearerToken(req);
-    auto who = token ? relay_.identify(*token) : std::nullopt;
-    if (!who)
-        refuse(res, Refusal::unauthorized());
-    return who;
-}
-
-void RelayServer::me(const httplib::Request& req, httplib::Response& res)
-{
-    const auto who = caller(req, res);
-    if (!who)
-        return;
-    answer(res, 200, {{"phone", who->number}, {"role", who->role}, {"device_id", who->deviceId}});
-}
-
-void RelayServer::readEvents(const httplib::Request& req, httplib::Response& res)
-{
-    const auto who = caller(req, res);
-    if (!who)
-        return;
-    std::int64_t after = -1;
-    if (req.has_param("after")) {
-        const auto parsed = parseCursor(req.get_param_value("after"));
-        if (!parsed)
-            return refuse(res, {400, "invalid_cursor", "after 必须是 -1 或非负整数"});
-        after = *parsed;
-    }
-    const auto batch = relay_.events(*who, after);
-    if (const auto* refusal = std::get_if<Refusal>(&batch))
-        return refuse(res, *refusal);
-    const auto& events = std::get<EventBatch>(batch);
-    nlohmann::json list = nlohmann::json::array();
-    for (const Event& event : events.events)
-        list.push_back(event.toJson());
-    answer(res, 200, {{"events", std::move(list)}, {"cursor", events.cursor}});
-}
-
-void RelayServer::publish(const httplib::Request& req, httplib::Response& res, const nlohmann::json& body)
-{
-    const auto who = caller(req, res);
-    if (!who)
-        return;
-    if (who->role != "phone")
-        return refuse(res, Refusal::forbidden());
-    auto draft = EventDraft::fromJson(body);
-    if (const auto* refusal = std::get_if<Refusal>(&draft))
-        return refuse(res, *refusal);
-    const auto published = relay_.publish(*who, std::move(std::get<EventDraft>(draft)));
-    if (const auto* refusal = std::get_if<Refusal>(&published))
-        return refuse(res, *refusal);
-    const auto& event = std::get<PublishedEvent>(published);
-    answer(res, 200, {{"seq", event.seq}, {"at", event.at}, {"cursor", event.seq}});
-}
-
-void RelayServer::signInLocally(const httplib::Request&, httplib::Response& res, const nlohmann::json& body)
-{
-    const auto secret = member(body, "secret");
-    const auto deviceId = member(body, "device_id");
-    if (!secret || !deviceId)
-        return refuse(res, Refusal::invalidRequest("本机登录需要 secret 和 device_id"));
-    const auto token = relay_.signInLocally(*secret, *deviceId);
-    if (const auto* refusal = std::get_if<Refusal>(&token))
-        return refuse(res, *refusal);
-    answer(res, 200, {{"token", std::get<std::string>(token)}});
-}
-
-void RelayServer::startPairing(const httplib::Request& req, httplib::Response& res, const nlohmann::json&)
-{
-    const auto who = caller(req, res);
-    if (!who)
-        return;
-    const auto pairing = relay_.startPairing(*who);
-    if (const auto* refusal = std::get_if<Refusal>(&pairing))
-        return refuse(res, *refusal);
-    const auto& started = std::get<Pairing>(pairing);
-    answer(res, 200, {{"secret", started.secret}, {"expires_in", started.expiresInSeconds}, {"links", started.links},
-                      {"fingerprint", started.fingerprint}});
-}
-
-void RelayServer::claimPairing(const httplib::Request&, httplib::Response& res, const nlohmann::json& body)
-{
-    const auto secret = member(body, "secret");
-    const auto deviceId = member(body, "device_id");
-    const auto name = body.contains("name") ? member(body, "name") : std::optional<std::string>("");
-    if (!secret || !deviceId || !name)
-        return refuse(res, Refusal::invalidRequest("配对需要 secret 和 device_id"));
-    const auto token = relay_.claimPairing(*secret, *deviceId, *name);
-    if (const auto* refusal = std::get_if<Refusal>(&token))
-        return refuse(res, *refusal);
-    answer(res, 200, {{"token", std::get<std::string>(token)}});
-}
-
-void RelayServer::devices(const httplib::Request& req, httplib::Response& res)
-{
-    const auto who = caller(req, res);
-    if (!who)
-        return;
-    const auto listed = relay_.devices(*who);
-    if (const auto* refusal = std::get_if<Refusal>(&listed))
-        return refuse(res, *refusal);
-    nlohmann::json list = nlohmann::json::array();
-    for (const Device& device : std::get<std::vector<Device>>(listed))
-        list.push_back({{"device_id", device.deviceId}, {"role", device.role}, {"name", device.name},
-                        {"last_seen", device.lastSeen}, {"this", device.deviceId == who->deviceId}});
-    answer(res, 200, {{"devices", std::move(list)}});
-}
-
-void RelayServer::removeDevice(const httplib::Request& req, httplib::Response& res, const nlohmann::json& body)
-{
-    const auto who = caller(req, res);
-    if (!who)
-        return;
-    const auto deviceId = member(body, "device_id");
-    if (!deviceId)
-        return refuse(res, Refusal::invalidRequest("需要 device_id"));
-    const auto removed = relay_.removeDevice(*who, *deviceId);
-    if (const auto* refusal = std::get_if<Refusal>(&removed))
-        return refuse(res, *refusal);
-    if (!std::get<bool>(removed))
-        return refuse(res, {404, "no_such_device", "没有这台设备"});
-    answer(res, 200, {{"ok", true}});
-}
-
-void RelayServer::page(const httplib::Request& req, httplib::Response& res)
-{
-    const auto asset = phoneAsset(req.path);
-    if (!asset)
-        return refuse(res, Refusal::notFound());
-    res.status = 200;
-    res.set_header("Cache-Control", "no-cache");
-    res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("Referrer-Policy", "no-referrer");
-    res.set_header("Content-Security-Policy", "default-src 'self'; script-src 'self'; style-src 'self'; "
-                                              "connect-src 'self'; img-src 'self' data:; frame-ancestors 'none'");
-    res.set_content(std::string(asset->content), asset->type);
+    impl_->stop();
 }
 
 } // namespace tellwire

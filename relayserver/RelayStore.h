@@ -1,8 +1,13 @@
 #pragma once
 
+#include "EventLog.h"
+#include "RelayOptions.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,22 +30,30 @@ struct Device {
     std::int64_t lastSeen = 0; // milliseconds since 1970
 };
 
-// What the relay keeps across restarts: its accounts, the token of each
-// signed-in device, open pairings, and how far each account's event
-// numbering has gone.
-// Codes, events and held polls live only in the relay's memory. Called with
-// the relay's lock held, one call at a time.
+// The store cannot be reached just now (a shared store that is down or slow);
+// the request is refused with 503 and nothing of it is kept.
+class StoreUnavailable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Everything the relay knows: accounts, the token of each signed-in device,
+// open pairings, live sign-in codes and each account's recent events. Every
+// relay sharing one store sees the same state. Called with the relay's lock
+// held, one call at a time.
 class RelayStore {
 public:
     virtual ~RelayStore() = default;
 
-    // Every account, the one signed in to longest ago first.
-    virtual std::vector<std::string> accounts() = 0;
+    // The bounds to keep; set once, before any other call.
+    virtual void setLimits(const RelayLimits& limits) = 0;
+    // Throws StoreUnavailable unless the store answers now.
+    virtual void ping() = 0;
+
     // Binds a new token to the device `who` names (account, role and device
     // id), replacing that device's previous token; other devices keep theirs.
-    // Beyond `devicesPerAccount`, the device signed in longest ago is signed out.
-    virtual void bind(const std::string& token, const Credential& who, const std::string& name, std::int64_t now,
-                      std::size_t devicesPerAccount) = 0;
+    // Beyond the devices an account may have, the one signed in longest ago is signed out.
+    virtual void bind(const std::string& token, const Credential& who, const std::string& name, std::int64_t now) = 0;
     virtual std::optional<Credential> credential(const std::string& token) = 0;
     virtual void touch(const Credential& who, std::int64_t now) = 0;
     // The account's devices, the one seen last first.
@@ -48,16 +61,27 @@ public:
     // Signs the device out; false when the account has no such device.
     virtual bool removeDevice(const std::string& number, const std::string& deviceId) = 0;
     // A pairing secret for the account until `expiresAt`; the account keeps
-    // at most `perAccount` open ones, the newest.
-    virtual void addPairing(const std::string& secret, const std::string& number, std::int64_t expiresAt,
-                            std::size_t perAccount) = 0;
+    // only its newest open ones.
+    virtual void addPairing(const std::string& secret, const std::string& number, std::int64_t expiresAt) = 0;
     // The account a live pairing secret belongs to; it is used up by this.
     virtual std::optional<std::string> claimPairing(const std::string& secret, std::int64_t now) = 0;
-    // Forgets the account and signs out every device of it.
-    virtual void dropAccount(const std::string& number) = 0;
-    // The first of `count` event numbers for the account that no earlier call,
-    // in this process or before a restart, has handed out.
-    virtual std::int64_t reserveSequences(const std::string& number, std::int64_t count) = 0;
+
+    // Keeps a new code for the number; false when the number asked too often.
+    virtual bool addCode(const std::string& number, const std::string& code, std::int64_t now) = 0;
+    // Uses up the matching live code. Too many wrong codes in a row discard
+    // every live code of the number.
+    virtual bool redeemCode(const std::string& number, const std::string& code, std::int64_t now) = 0;
+
+    // Numbers the event with the account's next seq, which no earlier append,
+    // by any relay or before a restart, has handed out.
+    virtual Event append(const std::string& number, EventDraft draft, std::int64_t at) = 0;
+    // The kept events after `cursor`, as EventLog::after reads them.
+    virtual EventBatch eventsAfter(const std::string& number, std::int64_t cursor, std::size_t limit) = 0;
+
+    // Tells `appended` of each event another relay appends to this store,
+    // with its account's number, or with "" when events may have been missed;
+    // called on a thread of the store's own. Empty: stops telling, at once.
+    virtual void watchAppends(std::function<void(const std::string& number)> appended) = 0;
 };
 
 } // namespace tellwire

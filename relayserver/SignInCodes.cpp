@@ -1,7 +1,5 @@
 #include "SignInCodes.h"
 
-#include "RandomSource.h"
-
 #include <algorithm>
 
 namespace tellwire {
@@ -10,9 +8,8 @@ namespace {
 constexpr std::int64_t minuteMs = 60 * 1000;
 }
 
-SignInCodes::SignInCodes(const RelayLimits& limits, std::optional<std::string> fixedCode)
+SignInCodes::SignInCodes(const RelayLimits& limits)
     : limits_(limits)
-    , fixedCode_(std::move(fixedCode))
 {
 }
 
@@ -37,24 +34,23 @@ bool SignInCodes::makeRoom(std::int64_t now)
     return numbers_.size() < limits_.numbersWithCodes;
 }
 
-Outcome<std::string> SignInCodes::issue(const std::string& number, std::int64_t now)
+bool SignInCodes::issue(const std::string& number, const std::string& code, std::int64_t now)
 {
     auto it = numbers_.find(number);
     if (it == numbers_.end()) {
         if (!makeRoom(now))
-            return Refusal::rateLimited();
+            return false;
         it = numbers_.emplace(number, Number{}).first;
     }
     Number& entry = it->second;
     forgetStale(entry, now);
     if (entry.requests.size() >= limits_.codeRequestsPerMinute)
-        return Refusal::rateLimited();
+        return false;
     entry.requests.push_back(now);
     if (entry.codes.size() >= limits_.liveCodesPerNumber)
         entry.codes.erase(entry.codes.begin());
-    std::string code = fixedCode_ ? *fixedCode_ : RandomSource::digits(6);
     entry.codes.push_back({code, now + limits_.codeLifetimeMs});
-    return code;
+    return true;
 }
 
 bool SignInCodes::redeem(const std::string& number, std::string_view code, std::int64_t now)

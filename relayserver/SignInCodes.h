@@ -17,10 +17,11 @@ namespace tellwire {
 // expiring, and rate limited per number. Not synchronised; the relay locks.
 class SignInCodes {
 public:
-    SignInCodes(const RelayLimits& limits, std::optional<std::string> fixedCode);
+    // Follows the limits as they change.
+    explicit SignInCodes(const RelayLimits& limits);
 
-    // A new code for the account number, or 429 when it asked too often.
-    Outcome<std::string> issue(const std::string& number, std::int64_t now);
+    // Keeps a new code for the account number; false when it asked too often.
+    bool issue(const std::string& number, const std::string& code, std::int64_t now);
 
     // Uses up the matching live code. Too many wrong codes in a row discard
     // every live code of the number.
@@ -40,8 +41,7 @@ private:
     static void forgetStale(Number& entry, std::int64_t now);
     bool makeRoom(std::int64_t now);
 
-    RelayLimits limits_;
-    std::optional<std::string> fixedCode_;
+    const RelayLimits& limits_;
     std::unordered_map<std::string, Number> numbers_;
 };
 

@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string_view>
 
@@ -33,6 +34,10 @@ CREATE TABLE IF NOT EXISTS pairings (
     expires_at    INTEGER NOT NULL
 );
 )";
+
+// Event numbers are reserved in the file this many at a time, so that a
+// restarted relay numbers on beyond every cursor a desktop may hold.
+constexpr std::int64_t sequenceBlock = 1000;
 
 std::string sha256(const std::string& text)
 {
@@ -141,6 +146,9 @@ SqliteRelayStore::SqliteRelayStore(const std::string& path)
         sqlite3_busy_timeout(db_, 2000);
         run("PRAGMA journal_mode = WAL");
         run(kSchema);
+        Statement select(db_, "SELECT number FROM accounts ORDER BY signed_in, number");
+        while (select.step())
+            lastUse_[select.textAt(0)] = ++uses_;
     } catch (...) {
         sqlite3_close(db_);
         throw;
@@ -165,18 +173,25 @@ std::int64_t SqliteRelayStore::nextSignIn()
     return newest.integerAt(0);
 }
 
-std::vector<std::string> SqliteRelayStore::accounts()
+void SqliteRelayStore::setLimits(const RelayLimits& limits)
 {
-    Statement select(db_, "SELECT number FROM accounts ORDER BY signed_in, number");
-    std::vector<std::string> numbers;
-    while (select.step())
-        numbers.push_back(select.textAt(0));
-    return numbers;
+    limits_ = limits;
+}
+
+void SqliteRelayStore::use(const std::string& number)
+{
+    if (!lastUse_.contains(number) && lastUse_.size() >= std::max<std::size_t>(limits_.accounts, 1)) {
+        const auto oldest = std::min_element(lastUse_.begin(), lastUse_.end(),
+                                             [](const auto& a, const auto& b) { return a.second < b.second; });
+        dropAccount(oldest->first);
+    }
+    lastUse_[number] = ++uses_;
 }
 
 void SqliteRelayStore::bind(const std::string& token, const Credential& who, const std::string& name,
-                            std::int64_t now, std::size_t devicesPerAccount)
+                            std::int64_t now)
 {
+    use(who.number);
     Transaction transaction(db_);
     const std::int64_t order = nextSignIn();
     Statement(db_, "INSERT INTO accounts (number, signed_in) VALUES (?1, ?2) "
@@ -190,7 +205,7 @@ void SqliteRelayStore::bind(const std::string& token, const Credential& who, con
         .text(6, name).integer(7, now).step();
     Statement(db_, "DELETE FROM devices WHERE number = ?1 AND signed_in NOT IN "
                    "(SELECT signed_in FROM devices WHERE number = ?1 ORDER BY signed_in DESC LIMIT ?2)")
-        .text(1, who.number).integer(2, std::int64_t(devicesPerAccount)).step();
+        .text(1, who.number).integer(2, std::int64_t(limits_.devicesPerAccount)).step();
     transaction.commit();
 }
 
@@ -200,7 +215,9 @@ std::optional<Credential> SqliteRelayStore::credential(const std::string& token)
     select.blob(1, sha256(token));
     if (!select.step())
         return std::nullopt;
-    return Credential{select.textAt(0), select.textAt(1), select.textAt(2)};
+    Credential who{select.textAt(0), select.textAt(1), select.textAt(2)};
+    use(who.number);
+    return who;
 }
 
 void SqliteRelayStore::touch(const Credential& who, std::int64_t now)
@@ -226,15 +243,14 @@ bool SqliteRelayStore::removeDevice(const std::string& number, const std::string
     return sqlite3_changes(db_) > 0;
 }
 
-void SqliteRelayStore::addPairing(const std::string& secret, const std::string& number, std::int64_t expiresAt,
-                                  std::size_t perAccount)
+void SqliteRelayStore::addPairing(const std::string& secret, const std::string& number, std::int64_t expiresAt)
 {
     Transaction transaction(db_);
     Statement(db_, "INSERT INTO pairings (secret_sha256, number, expires_at) VALUES (?1, ?2, ?3)")
         .blob(1, sha256(secret)).text(2, number).integer(3, expiresAt).step();
     Statement(db_, "DELETE FROM pairings WHERE number = ?1 AND rowid NOT IN "
                    "(SELECT rowid FROM pairings WHERE number = ?1 ORDER BY expires_at DESC, rowid DESC LIMIT ?2)")
-        .text(1, number).integer(2, std::int64_t(perAccount)).step();
+        .text(1, number).integer(2, std::int64_t(limits_.pairingsPerAccount)).step();
     transaction.commit();
 }
 
@@ -256,6 +272,42 @@ std::optional<std::string> SqliteRelayStore::claimPairing(const std::string& sec
 void SqliteRelayStore::dropAccount(const std::string& number)
 {
     Statement(db_, "DELETE FROM accounts WHERE number = ?1").text(1, number).step();
+    events_.erase(number);
+    lastUse_.erase(number);
+}
+
+bool SqliteRelayStore::addCode(const std::string& number, const std::string& code, std::int64_t now)
+{
+    return codes_.issue(number, code, now);
+}
+
+bool SqliteRelayStore::redeemCode(const std::string& number, const std::string& code, std::int64_t now)
+{
+    return codes_.redeem(number, code, now);
+}
+
+SqliteRelayStore::AccountEvents& SqliteRelayStore::eventsOf(const std::string& number)
+{
+    use(number);
+    if (const auto it = events_.find(number); it != events_.end())
+        return it->second;
+    const std::int64_t firstSeq = reserveSequences(number, sequenceBlock);
+    return events_.try_emplace(number, AccountEvents{
+        EventLog(limits_.eventsPerAccount, limits_.textBytesPerAccount, firstSeq), firstSeq + sequenceBlock})
+        .first->second;
+}
+
+Event SqliteRelayStore::append(const std::string& number, EventDraft draft, std::int64_t at)
+{
+    AccountEvents& account = eventsOf(number);
+    if (account.log.nextSeq() == account.reservedEnd)
+        account.reservedEnd = reserveSequences(number, sequenceBlock) + sequenceBlock;
+    return account.log.append(std::move(draft), at);
+}
+
+EventBatch SqliteRelayStore::eventsAfter(const std::string& number, std::int64_t cursor, std::size_t limit)
+{
+    return eventsOf(number).log.after(cursor, limit);
 }
 
 std::int64_t SqliteRelayStore::reserveSequences(const std::string& number, std::int64_t count)

@@ -4,10 +4,12 @@
 #include "NetworkAddresses.h"
 #include "RandomSource.h"
 #include "SelfSignedCertificate.h"
+#include "RedisRelayStore.h"
 #include "SqliteRelayStore.h"
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -109,6 +111,12 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
     signal(SIGCHLD, SIG_IGN);
+    // Every held poll keeps a socket open.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     // Off loopback only HTTPS, with a certificate made at first start unless one is given.
     std::vector<Listener> listeners;
@@ -133,7 +141,10 @@ int main(int argc, char** argv)
     try {
         const std::filesystem::path state = line.stateDir.empty() ? defaultStateDir() : std::filesystem::path(line.stateDir);
         makePrivateFolder(state);
-        store = std::make_unique<SqliteRelayStore>((state / "relay.db").string());
+        if (line.redis)
+            store = std::make_unique<RedisRelayStore>(*line.redis);
+        else
+            store = std::make_unique<SqliteRelayStore>((state / "relay.db").string());
         options.localSecret = localSecret(state);
         for (Listener& listener : listeners) {
             if (listener.reach == Reach::Network && !listener.tls) {
@@ -162,6 +173,15 @@ int main(int argc, char** argv)
     };
 
     Relay relay(options, std::move(store));
+    // The servers refer to the relay, so they go before it on every way out.
+    struct ServersFirst {
+        std::vector<Listener>& listeners;
+        ~ServersFirst()
+        {
+            for (Listener& listener : listeners)
+                listener.server.reset();
+        }
+    } serversFirst{listeners};
     for (Listener& listener : listeners) {
         listener.server = std::make_unique<RelayServer>(relay, listener.tls, listener.reach);
         if (!listener.server->isValid()) {

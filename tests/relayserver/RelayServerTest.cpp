@@ -1,5 +1,8 @@
 // The relay as the desktop and the phone see it, served in this process with a
-// clock the test moves; then tellwire-relay and tellwire-phone as programs.
+// clock the test moves, on each store; then tellwire-relay and tellwire-phone
+// as programs.
+#include "RedisRelayStore.h"
+#include "RedisServer.h"
 #include "Relay.h"
 #include "RelayServer.h"
 #include "SqliteRelayStore.h"
@@ -97,11 +100,29 @@ json utterance(const std::string& text) { return {{"utterance", "u1"}, {"text", 
 
 } // namespace
 
+// Each case starts on an empty store: the embedded one in a fresh file, or a private Redis.
+class RelayContract : public ::testing::TestWithParam<std::string> {
+protected:
+    std::unique_ptr<tellwire::RelayStore> store()
+    {
+        if (GetParam() == "embedded")
+            return std::make_unique<tellwire::SqliteRelayStore>(dir.filePath("relay.db").toStdString());
+        if (!redis)
+            redis = std::make_unique<tellwire::testing::RedisServer>();
+        return std::make_unique<tellwire::RedisRelayStore>(redis->address());
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<tellwire::testing::RedisServer> redis;
+};
+INSTANTIATE_TEST_SUITE_P(Stores, RelayContract, ::testing::Values("embedded", "redis"),
+                         [](const auto& info) { return info.param; });
+
 // Every form of a number is one account. The relay numbers and times the
 // events itself, keeps the newest five and gives out at most three a reply.
-TEST(RelayContract, EventsCarrySeqAndTimeFromTheRelayAndTheCursorReadsOnFromTheOldestKept)
+TEST_P(RelayContract, EventsCarrySeqAndTimeFromTheRelayAndTheCursorReadsOnFromTheOldestKept)
 {
-    TestRelay relay({.accounts = 2, .eventsPerAccount = 5, .eventsPerReply = 3}, 400ms);
+    TestRelay relay({.eventsPerAccount = 5, .eventsPerReply = 3}, 400ms, store());
     EXPECT_EQ(relay.call(kRequest, {{"phone", "8613800138000"}}).status, 200);
     const std::string desktop = relay.signIn("+8613800138000", "desktop"), phone = relay.signIn(kNumber, "phone");
     const json me = {{"phone", kNumber}, {"role", "phone"}, {"device_id", "phone-test"}};
@@ -140,6 +161,13 @@ TEST(RelayContract, EventsCarrySeqAndTimeFromTheRelayAndTheCursorReadsOnFromTheO
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(relay.events(other, -1).body, json({{"events", json::array()}, {"cursor", 0}})) << "another account";
     EXPECT_GE(std::chrono::steady_clock::now() - started, 400ms) << "held until the hold ran out";
+}
+
+// One machine's store keeps the accounts used most recently; a shared one lets idle accounts expire.
+TEST(RelayEmbeddedStore, DropsTheAccountUsedLeastRecentlyWithItsTokens)
+{
+    TestRelay relay({.accounts = 2});
+    const std::string desktop = relay.signIn(kNumber, "desktop"), other = relay.signIn("13900139000", "desktop");
     ASSERT_EQ(relay.call(kMe, {}, desktop).status, 200); // now the other is the least recently used
     relay.signIn("13700137000", "desktop");
     EXPECT_EQ(relay.call(kMe, {}, desktop).status, 200);
@@ -148,12 +176,8 @@ TEST(RelayContract, EventsCarrySeqAndTimeFromTheRelayAndTheCursorReadsOnFromTheO
 
 // Kept in the store: a relay started again on it knows every device and numbers its events on beyond any
 // cursor a desktop may hold. Each device has one token; beyond the limit the longest signed-in goes.
-TEST(RelayContract, SignInsOutliveARestartAndEachDeviceKeepsOneToken)
+TEST_P(RelayContract, SignInsOutliveARestartAndEachDeviceKeepsOneToken)
 {
-    QTemporaryDir dir;
-    const auto store = [file = dir.filePath("relay.db").toStdString()] {
-        return std::make_unique<tellwire::SqliteRelayStore>(file);
-    };
     std::string desktop, phone;
     {
         TestRelay relay({.devicesPerAccount = 2}, 0ms, store());
@@ -179,9 +203,9 @@ TEST(RelayContract, SignInsOutliveARestartAndEachDeviceKeepsOneToken)
 
 // This machine's desktop signs in with the local secret alone and pairs phones to its account: each pairing
 // secret signs one phone in, within five minutes; the desktop lists its devices and signs them out.
-TEST(RelayContract, PairingSignsOnePhoneInToTheDesktopsAccountAndTheDesktopCanSignItOut)
+TEST_P(RelayContract, PairingSignsOnePhoneInToTheDesktopsAccountAndTheDesktopCanSignItOut)
 {
-    TestRelay relay({.pairingClaimsPerMinute = 3});
+    TestRelay relay({.pairingClaimsPerMinute = 3}, 0ms, store());
     const std::string local = "POST /v1/auth/local", pair = "POST /v1/pairings", claim = "POST /v1/pairings/claim";
     expectRefusal(relay.call(local, {{"secret", "local-secre"}, {"device_id", "pc"}}), 401, "invalid_secret");
     const std::string desktop = relay.call(local, {{"secret", kLocalSecret}, {"device_id", "pc"}}).body["token"];
@@ -220,9 +244,9 @@ TEST(RelayContract, PairingSignsOnePhoneInToTheDesktopsAccountAndTheDesktopCanSi
     EXPECT_FALSE(rebound->has_header("Access-Control-Allow-Origin"));
 }
 
-TEST(RelayContract, CodesAreSingleUseLiveFiveMinutesFallToGuessingAndAreRateLimited)
+TEST_P(RelayContract, CodesAreSingleUseLiveFiveMinutesFallToGuessingAndAreRateLimited)
 {
-    TestRelay relay;
+    TestRelay relay({}, 0ms, store());
     const auto request = [&](const std::string& phone) { return relay.call(kRequest, {{"phone", phone}}); };
     const auto check = [&](const std::string& code) { return relay.call(kVerify, verify(code)); };
     request(kNumber);
@@ -245,9 +269,9 @@ TEST(RelayContract, CodesAreSingleUseLiveFiveMinutesFallToGuessingAndAreRateLimi
 }
 
 // Refused, not answered empty: an empty batch at once would send the desktop straight back, over and over.
-TEST(RelayContract, AHeldPollEndsOnAPublishOrAStopAndPollsBeyondTheLimitAreRefused)
+TEST_P(RelayContract, AHeldPollEndsOnAPublishOrAStopAndPollsBeyondTheLimitAreRefused)
 {
-    TestRelay relay({.heldPolls = 1}, 20s);
+    TestRelay relay({.heldPolls = 1}, 20s, store());
     const std::string desktop = relay.signIn(kNumber, "desktop"), phone = relay.signIn(kNumber, "phone");
     const auto held = [&](std::int64_t after) {
         auto poll = std::async(std::launch::async, [&, after] { return relay.events(desktop, after); });
@@ -264,9 +288,9 @@ TEST(RelayContract, AHeldPollEndsOnAPublishOrAStopAndPollsBeyondTheLimitAreRefus
     EXPECT_EQ(stopped.get().body, json({{"events", json::array()}, {"cursor", 1}}));
 }
 
-TEST(RelayContract, EveryRefusalHasItsStatusAndAnErrorBodyAndLeavesTheCodeAlone)
+TEST_P(RelayContract, EveryRefusalHasItsStatusAndAnErrorBodyAndLeavesTheCodeAlone)
 {
-    TestRelay relay;
+    TestRelay relay({}, 0ms, store());
     const std::string desktop = relay.signIn(kNumber, "desktop"), phone = relay.signIn(kNumber, "phone");
     relay.call(kRequest, {{"phone", kNumber}});
     const std::tuple<std::string, json, std::string, int, std::string> rows[] = {

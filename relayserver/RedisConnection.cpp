@@ -1,0 +1,104 @@
+#include "RedisConnection.h"
+
+#include "RelayStore.h"
+
+#include <hiredis/hiredis.h>
+
+#include <string_view>
+
+namespace tellwire {
+
+namespace {
+
+// After a failed attempt requests fail at once for this long, instead of each
+// waiting out a Redis that is down or hanging.
+constexpr std::chrono::milliseconds retryPause{200};
+
+timeval timevalOf(std::chrono::milliseconds duration)
+{
+    return {static_cast<time_t>(duration.count() / 1000), static_cast<suseconds_t>(duration.count() % 1000 * 1000)};
+}
+
+// Error replies that mean "not now" rather than a mistake of ours.
+bool isPassing(std::string_view error)
+{
+    for (std::string_view passing : {"LOADING", "BUSY", "MISCONF", "READONLY", "MASTERDOWN", "TRYAGAIN"})
+        if (error.starts_with(passing))
+            return true;
+    return false;
+}
+
+} // namespace
+
+void RedisReplyFree::operator()(redisReply* reply) const
+{
+    freeReplyObject(reply);
+}
+
+RedisConnection::RedisConnection(RedisAddress address, std::chrono::milliseconds timeout)
+    : address_(std::move(address))
+    , timeout_(timeout)
+{
+}
+
+RedisConnection::~RedisConnection()
+{
+    if (context_)
+        redisFree(context_);
+}
+
+void RedisConnection::fail(const std::string& why)
+{
+    if (context_)
+        redisFree(context_);
+    context_ = nullptr;
+    retryAt_ = std::chrono::steady_clock::now() + retryPause;
+    throw StoreUnavailable("redis " + address_.host + ":" + std::to_string(address_.port) + ": " + why);
+}
+
+void RedisConnection::connect()
+{
+    if (std::chrono::steady_clock::now() < retryAt_)
+        throw StoreUnavailable("redis " + address_.host + ":" + std::to_string(address_.port) + ": down a moment ago");
+    context_ = redisConnectWithTimeout(address_.host.c_str(), address_.port, timevalOf(timeout_));
+    if (!context_ || context_->err)
+        fail(context_ ? context_->errstr : "out of memory");
+    redisSetTimeout(context_, timevalOf(timeout_));
+    redisEnableKeepAlive(context_);
+    if (address_.database != 0)
+        command({"SELECT", std::to_string(address_.database)});
+}
+
+RedisReply RedisConnection::command(const std::vector<std::string>& arguments)
+{
+    if (!context_)
+        connect();
+    std::vector<const char*> pointers;
+    std::vector<std::size_t> lengths;
+    for (const std::string& argument : arguments) {
+        pointers.push_back(argument.data());
+        lengths.push_back(argument.size());
+    }
+    RedisReply reply(static_cast<redisReply*>(
+        redisCommandArgv(context_, int(pointers.size()), pointers.data(), lengths.data())));
+    if (!reply)
+        fail(context_->errstr);
+    if (reply->type == REDIS_REPLY_ERROR) {
+        const std::string error(reply->str, reply->len);
+        if (isPassing(error))
+            fail(error);
+        throw std::runtime_error("redis: " + error);
+    }
+    return reply;
+}
+
+RedisReply RedisConnection::script(const std::string& source, const std::vector<std::string>& keys,
+                                   const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> call{"EVAL", source, std::to_string(keys.size())};
+    call.insert(call.end(), keys.begin(), keys.end());
+    call.insert(call.end(), arguments.begin(), arguments.end());
+    return command(call);
+}
+
+} // namespace tellwire

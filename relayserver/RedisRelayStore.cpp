@@ -1,0 +1,346 @@
+#include "RedisRelayStore.h"
+
+#include "RedisAppendWatcher.h"
+
+#include <hiredis/hiredis.h>
+#include <nlohmann/json.hpp>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <charconv>
+
+namespace tellwire {
+
+namespace {
+
+// Keys: tellwire:token:<sha256> → hash of number, role, device;
+// tellwire:devices:<number> → hash "<role>\n<device>" → {t: token sha256,
+// s: sign-in order, n: name, l: last seen}; tellwire:pairing:<sha256> →
+// "<expires> <number>" and tellwire:pairings:<number> → its open ones by age;
+// tellwire:codes:<number> → {r: request times, c: [[code, expires]], w: wrong
+// codes}; tellwire:seq:<number> → the last seq handed out;
+// tellwire:events:<number> → "<seq> <at> <json>" scored by seq.
+const std::string prefix = "tellwire:";
+
+std::string key(std::string_view kind, std::string_view id)
+{
+    return prefix + std::string(kind) + ":" + std::string(id);
+}
+
+std::string sha256Hex(const std::string& text)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1)
+        throw std::runtime_error("SHA-256 failed");
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned int i = 0; i < size; ++i)
+        out += {hex[digest[i] >> 4], hex[digest[i] & 15]};
+    return out;
+}
+
+std::string text(const redisReply* reply)
+{
+    return reply && reply->type == REDIS_REPLY_STRING ? std::string(reply->str, reply->len) : std::string();
+}
+
+const char* const bindScript = R"(
+local field = ARGV[2] .. '\n' .. ARGV[3]
+local order = redis.call('INCR', KEYS[3])
+local old = redis.call('HGET', KEYS[1], field)
+if old then redis.call('DEL', ARGV[9] .. cjson.decode(old).t) end
+redis.call('HSET', KEYS[1], field, cjson.encode({t = ARGV[8], s = order, n = ARGV[4], l = ARGV[5]}))
+redis.call('HSET', KEYS[2], 'number', ARGV[1], 'role', ARGV[2], 'device', ARGV[3])
+redis.call('PEXPIRE', KEYS[2], ARGV[7])
+local devices = {}
+local all = redis.call('HGETALL', KEYS[1])
+for i = 1, #all, 2 do
+  local device = cjson.decode(all[i + 1])
+  table.insert(devices, {field = all[i], token = device.t, order = device.s})
+end
+table.sort(devices, function(a, b) return a.order > b.order end)
+for i = tonumber(ARGV[6]) + 1, #devices do
+  redis.call('HDEL', KEYS[1], devices[i].field)
+  redis.call('DEL', ARGV[9] .. devices[i].token)
+end
+redis.call('PEXPIRE', KEYS[1], ARGV[7])
+return 1
+)";
+
+const char* const touchScript = R"(
+local device = redis.call('HGET', KEYS[1], ARGV[1])
+if not device then return 0 end
+device = cjson.decode(device)
+device.l = ARGV[2]
+redis.call('HSET', KEYS[1], ARGV[1], cjson.encode(device))
+redis.call('PEXPIRE', KEYS[1], ARGV[3])
+redis.call('PEXPIRE', ARGV[4] .. device.t, ARGV[3])
+redis.call('PEXPIRE', KEYS[2], ARGV[3])
+return 1
+)";
+
+const char* const removeScript = R"(
+local removed = 0
+for _, role in ipairs({'desktop', 'phone'}) do
+  local field = role .. '\n' .. ARGV[1]
+  local device = redis.call('HGET', KEYS[1], field)
+  if device then
+    redis.call('DEL', ARGV[2] .. cjson.decode(device).t)
+    redis.call('HDEL', KEYS[1], field)
+    removed = 1
+  end
+end
+return removed
+)";
+
+const char* const addPairingScript = R"(
+local order = redis.call('INCR', KEYS[3])
+redis.call('SET', KEYS[1], ARGV[2] .. ' ' .. ARGV[1], 'PX', ARGV[6])
+redis.call('ZADD', KEYS[2], order, ARGV[4])
+local excess = redis.call('ZCARD', KEYS[2]) - tonumber(ARGV[3])
+if excess > 0 then
+  for _, secret in ipairs(redis.call('ZRANGE', KEYS[2], 0, excess - 1)) do redis.call('DEL', ARGV[5] .. secret) end
+  redis.call('ZREMRANGEBYRANK', KEYS[2], 0, excess - 1)
+end
+redis.call('PEXPIRE', KEYS[2], ARGV[6])
+return 1
+)";
+
+const char* const claimScript = R"(
+local pairing = redis.call('GET', KEYS[1])
+if not pairing then return false end
+redis.call('DEL', KEYS[1])
+local expires, number = string.match(pairing, '^(%d+) (.*)$')
+redis.call('ZREM', ARGV[2] .. number, ARGV[3])
+if tonumber(expires) <= tonumber(ARGV[1]) then return false end
+return number
+)";
+
+const char* const addCodeScript = R"(
+local now = tonumber(ARGV[2])
+local state = redis.call('GET', KEYS[1])
+state = state and cjson.decode(state) or {}
+local requests, codes = {}, {}
+for _, t in ipairs(state.r or {}) do if t > now - 60000 then table.insert(requests, t) end end
+for _, c in ipairs(state.c or {}) do if c[2] > now then table.insert(codes, c) end end
+if #requests >= tonumber(ARGV[4]) then return 0 end
+table.insert(requests, now)
+if #codes >= tonumber(ARGV[5]) then table.remove(codes, 1) end
+table.insert(codes, {ARGV[1], now + tonumber(ARGV[3])})
+redis.call('SET', KEYS[1], cjson.encode({r = requests, c = codes, w = state.w or 0}), 'PX', ARGV[6])
+return 1
+)";
+
+const char* const redeemScript = R"(
+local state = redis.call('GET', KEYS[1])
+if not state then return 0 end
+state = cjson.decode(state)
+local now = tonumber(ARGV[2])
+local codes = {}
+for _, c in ipairs(state.c or {}) do if c[2] > now then table.insert(codes, c) end end
+local redeemed = 0
+for i, c in ipairs(codes) do
+  if c[1] == ARGV[1] then table.remove(codes, i); redeemed = 1; break end
+end
+if redeemed == 1 then
+  state.w = 0
+else
+  state.w = (state.w or 0) + 1
+  if state.w >= tonumber(ARGV[3]) then codes = {}; state.w = 0 end
+end
+state.c = codes
+redis.call('SET', KEYS[1], cjson.encode(state), 'KEEPTTL')
+return redeemed
+)";
+
+// The newest event always stays, however old the clock says it is.
+const char* const appendScript = R"(
+local seq = redis.call('INCR', KEYS[1])
+redis.call('ZADD', KEYS[2], seq, seq .. ' ' .. ARGV[1] .. ' ' .. ARGV[2])
+local excess = redis.call('ZCARD', KEYS[2]) - tonumber(ARGV[3])
+if excess > 0 then redis.call('ZREMRANGEBYRANK', KEYS[2], 0, excess - 1) end
+local oldest = tonumber(ARGV[1]) - tonumber(ARGV[4])
+while redis.call('ZCARD', KEYS[2]) > 1 do
+  local head = redis.call('ZRANGE', KEYS[2], 0, 0)[1]
+  if tonumber(string.match(head, '^%d+ (%d+)')) > oldest then break end
+  redis.call('ZREMRANGEBYRANK', KEYS[2], 0, 0)
+end
+redis.call('PEXPIRE', KEYS[1], ARGV[5])
+redis.call('PEXPIRE', KEYS[2], ARGV[4])
+redis.call('PUBLISH', ARGV[6], ARGV[7])
+return seq
+)";
+
+const char* const eventsScript = R"(
+local newest = tonumber(redis.call('GET', KEYS[1]) or '0')
+local cursor = tonumber(ARGV[1])
+if cursor < 0 or cursor > newest then
+  return {newest, 1, redis.call('ZRANGE', KEYS[2], 0, tonumber(ARGV[2]) - 1)}
+end
+return {newest, 0, redis.call('ZRANGEBYSCORE', KEYS[2], '(' .. ARGV[1], '+inf', 'LIMIT', 0, tonumber(ARGV[2]))}
+)";
+
+// "<seq> <at> <json>" as the append script keeps it.
+Event parseEvent(std::string_view kept)
+{
+    Event event;
+    const char* end = kept.data() + kept.size();
+    auto [afterSeq, seqError] = std::from_chars(kept.data(), end, event.seq);
+    auto [afterAt, atError] = std::from_chars(afterSeq + 1, end, event.at);
+    const auto json = nlohmann::json::parse(std::string_view(afterAt, end), nullptr, false);
+    auto draft = EventDraft::fromJson(json);
+    if (seqError != std::errc() || atError != std::errc() || !std::holds_alternative<EventDraft>(draft))
+        throw std::runtime_error("redis: a kept event is damaged");
+    event.draft = std::move(std::get<EventDraft>(draft));
+    return event;
+}
+
+} // namespace
+
+RedisRelayStore::RedisRelayStore(const RedisAddress& address)
+    : address_(address)
+    , channel_(prefix + "appended:" + std::to_string(address.database))
+    , redis_(address, std::chrono::milliseconds(1000))
+{
+}
+
+RedisRelayStore::~RedisRelayStore() = default;
+
+void RedisRelayStore::setLimits(const RelayLimits& limits)
+{
+    limits_ = limits;
+}
+
+void RedisRelayStore::ping()
+{
+    redis_.command({"PING"});
+}
+
+void RedisRelayStore::bind(const std::string& token, const Credential& who, const std::string& name, std::int64_t now)
+{
+    const std::string hash = sha256Hex(token);
+    redis_.script(bindScript, {key("devices", who.number), key("token", hash), prefix + "order"},
+                  {who.number, who.role, who.deviceId, name, std::to_string(now),
+                   std::to_string(limits_.devicesPerAccount), std::to_string(limits_.idleAccountLifetimeMs), hash,
+                   prefix + "token:"});
+}
+
+std::optional<Credential> RedisRelayStore::credential(const std::string& token)
+{
+    const auto reply = redis_.command({"HMGET", key("token", sha256Hex(token)), "number", "role", "device"});
+    if (reply->type != REDIS_REPLY_ARRAY || reply->elements != 3 || reply->element[0]->type != REDIS_REPLY_STRING)
+        return std::nullopt;
+    return Credential{text(reply->element[0]), text(reply->element[1]), text(reply->element[2])};
+}
+
+void RedisRelayStore::touch(const Credential& who, std::int64_t now)
+{
+    redis_.script(touchScript, {key("devices", who.number), key("seq", who.number)},
+                  {who.role + '\n' + who.deviceId, std::to_string(now), std::to_string(limits_.idleAccountLifetimeMs),
+                   prefix + "token:"});
+}
+
+std::vector<Device> RedisRelayStore::devices(const std::string& number)
+{
+    const auto reply = redis_.command({"HGETALL", key("devices", number)});
+    struct Listed {
+        Device device;
+        std::int64_t order;
+    };
+    std::vector<Listed> listed;
+    for (std::size_t i = 0; reply->type == REDIS_REPLY_ARRAY && i + 1 < reply->elements; i += 2) {
+        const std::string field = text(reply->element[i]);
+        const auto kept = nlohmann::json::parse(text(reply->element[i + 1]), nullptr, false);
+        const auto newline = field.find('\n');
+        if (newline == std::string::npos || !kept.is_object())
+            continue;
+        listed.push_back({{field.substr(newline + 1), field.substr(0, newline), kept.value("n", ""),
+                           std::stoll(kept.value("l", "0"))},
+                          kept.value("s", std::int64_t(0))});
+    }
+    std::sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
+        return std::tie(a.device.lastSeen, a.order) > std::tie(b.device.lastSeen, b.order);
+    });
+    std::vector<Device> devices;
+    for (Listed& entry : listed)
+        devices.push_back(std::move(entry.device));
+    return devices;
+}
+
+bool RedisRelayStore::removeDevice(const std::string& number, const std::string& deviceId)
+{
+    return redis_.script(removeScript, {key("devices", number)}, {deviceId, prefix + "token:"})->integer == 1;
+}
+
+void RedisRelayStore::addPairing(const std::string& secret, const std::string& number, std::int64_t expiresAt)
+{
+    const std::string hash = sha256Hex(secret);
+    // Kept a while past its expiry by Redis's clock; the relay's clock decides.
+    const std::int64_t keep = 2 * limits_.pairingLifetimeMs + 60 * 1000;
+    redis_.script(addPairingScript, {key("pairing", hash), key("pairings", number), prefix + "order"},
+                  {number, std::to_string(expiresAt), std::to_string(limits_.pairingsPerAccount), hash,
+                   prefix + "pairing:", std::to_string(keep)});
+}
+
+std::optional<std::string> RedisRelayStore::claimPairing(const std::string& secret, std::int64_t now)
+{
+    const std::string hash = sha256Hex(secret);
+    const auto reply = redis_.script(claimScript, {key("pairing", hash)},
+                                     {std::to_string(now), prefix + "pairings:", hash});
+    if (reply->type != REDIS_REPLY_STRING)
+        return std::nullopt;
+    return text(reply.get());
+}
+
+bool RedisRelayStore::addCode(const std::string& number, const std::string& code, std::int64_t now)
+{
+    const std::int64_t keep = limits_.codeLifetimeMs + 2 * 60 * 1000;
+    return redis_.script(addCodeScript, {key("codes", number)},
+                         {code, std::to_string(now), std::to_string(limits_.codeLifetimeMs),
+                          std::to_string(limits_.codeRequestsPerMinute), std::to_string(limits_.liveCodesPerNumber),
+                          std::to_string(keep)})
+               ->integer == 1;
+}
+
+bool RedisRelayStore::redeemCode(const std::string& number, const std::string& code, std::int64_t now)
+{
+    return redis_.script(redeemScript, {key("codes", number)},
+                         {code, std::to_string(now), std::to_string(limits_.wrongCodesAllowed)})
+               ->integer == 1;
+}
+
+Event RedisRelayStore::append(const std::string& number, EventDraft draft, std::int64_t at)
+{
+    const auto reply = redis_.script(appendScript, {key("seq", number), key("events", number)},
+                                     {std::to_string(at), draft.toJson().dump(),
+                                      std::to_string(limits_.eventsPerAccount), std::to_string(limits_.eventLifetimeMs),
+                                      std::to_string(limits_.idleAccountLifetimeMs), channel_, number});
+    return Event{std::move(draft), reply->integer, at};
+}
+
+EventBatch RedisRelayStore::eventsAfter(const std::string& number, std::int64_t cursor, std::size_t limit)
+{
+    const auto reply = redis_.script(eventsScript, {key("seq", number), key("events", number)},
+                                     {std::to_string(cursor), std::to_string(limit)});
+    if (reply->type != REDIS_REPLY_ARRAY || reply->elements != 3 || reply->element[2]->type != REDIS_REPLY_ARRAY)
+        throw std::runtime_error("redis: an unexpected reply to an events read");
+    const bool fromOldest = reply->element[1]->integer == 1;
+    EventBatch batch;
+    batch.cursor = fromOldest ? reply->element[0]->integer : cursor;
+    const redisReply* kept = reply->element[2];
+    for (std::size_t i = 0; i < kept->elements; ++i)
+        batch.events.push_back(parseEvent(text(kept->element[i])));
+    if (!batch.events.empty())
+        batch.cursor = batch.events.back().seq;
+    return batch;
+}
+
+void RedisRelayStore::watchAppends(std::function<void(const std::string&)> appended)
+{
+    watcher_.reset();
+    if (appended)
+        watcher_ = std::make_unique<RedisAppendWatcher>(address_, channel_, std::move(appended));
+}
+
+} // namespace tellwire

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "RedisAddress.h"
+#include "RedisConnection.h"
+#include "RelayStore.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace tellwire {
+
+class RedisAppendWatcher;
+
+// The relay's state in Redis, shared by every relay pointed at it: any of
+// them answers any request. Each change is one Lua script, so relays never
+// see one another's half-done work. Tokens and pairing secrets are kept as
+// their SHA-256; events, codes and idle accounts expire. Every relay hears
+// of each append on a pub/sub channel.
+class RedisRelayStore final : public RelayStore {
+public:
+    explicit RedisRelayStore(const RedisAddress& address);
+    ~RedisRelayStore() override;
+
+    void setLimits(const RelayLimits& limits) override;
+    void ping() override;
+    void bind(const std::string& token, const Credential& who, const std::string& name, std::int64_t now) override;
+    std::optional<Credential> credential(const std::string& token) override;
+    void touch(const Credential& who, std::int64_t now) override;
+    std::vector<Device> devices(const std::string& number) override;
+    bool removeDevice(const std::string& number, const std::string& deviceId) override;
+    void addPairing(const std::string& secret, const std::string& number, std::int64_t expiresAt) override;
+    std::optional<std::string> claimPairing(const std::string& secret, std::int64_t now) override;
+    bool addCode(const std::string& number, const std::string& code, std::int64_t now) override;
+    bool redeemCode(const std::string& number, const std::string& code, std::int64_t now) override;
+    Event append(const std::string& number, EventDraft draft, std::int64_t at) override;
+    EventBatch eventsAfter(const std::string& number, std::int64_t cursor, std::size_t limit) override;
+    void watchAppends(std::function<void(const std::string&)> appended) override;
+
+private:
+    RedisAddress address_;
+    std::string channel_;
+    RedisConnection redis_;
+    RelayLimits limits_;
+    std::unique_ptr<RedisAppendWatcher> watcher_;
+};
+
+} // namespace tellwire

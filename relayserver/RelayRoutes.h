@@ -1,0 +1,87 @@
+#pragma once
+
+#include "Refusal.h"
+#include "RelayServer.h"
+#include "RelayStore.h"
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace tellwire {
+
+class Relay;
+
+// What the routes need of one request; the body is complete and within the limit.
+struct HttpRequest {
+    std::string method;
+    std::string target; // path and query
+    std::string host;
+    std::string authorization;
+    std::string body;
+};
+
+struct HttpReply {
+    int status = 200;
+    std::string contentType = "application/json";
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+    bool close = false; // the connection ends after this reply
+};
+
+// An events request with nothing to read yet: held until there is.
+struct HeldPoll {
+    Credential who;
+    std::int64_t cursor = 0;
+};
+
+// What the relay answers to each request, apart from any network: the
+// routes, the checks of host, method and body, and the {"error", "message"}
+// body of every refusal.
+class RelayRoutes {
+public:
+    RelayRoutes(Relay& relay, Reach reach);
+
+    // The reply, or a poll to hold.
+    std::variant<HttpReply, HeldPoll> handle(const HttpRequest& request);
+    // Another look for a held poll: its reply once there are events, the
+    // relay stops or the hold has `expired`; nothing while it should go on.
+    std::optional<HttpReply> lookAgain(const HeldPoll& poll, bool expired);
+    // One console line for a request as it arrives: method, path and cursor,
+    // never tokens or text.
+    static std::string arrivalLine(const HttpRequest& request);
+    static HttpReply refusal(const Refusal& refusal);
+
+private:
+    using Query = std::map<std::string, std::string>;
+
+    std::variant<HttpReply, HeldPoll> route(const HttpRequest& request);
+    HttpReply post(const std::string& path, const HttpRequest& request);
+    HttpReply requestCode(const nlohmann::json& body);
+    HttpReply verify(const nlohmann::json& body);
+    HttpReply me(const std::optional<Credential>& who);
+    std::variant<HttpReply, HeldPoll> readEvents(const std::optional<Credential>& who, const Query& query);
+    HttpReply publish(const std::optional<Credential>& who, const nlohmann::json& body);
+    HttpReply signInLocally(const nlohmann::json& body);
+    HttpReply startPairing(const std::optional<Credential>& who);
+    HttpReply claimPairing(const nlohmann::json& body);
+    HttpReply devices(const std::optional<Credential>& who);
+    HttpReply removeDevice(const std::optional<Credential>& who, const nlohmann::json& body);
+    HttpReply health();
+    HttpReply page(const std::string& path);
+    HttpReply eventsReply(const EventBatch& batch);
+    std::optional<Credential> caller(const HttpRequest& request);
+    // 503 for a store that cannot be reached just now.
+    HttpReply storeDown();
+
+    Relay& relay_;
+    Reach reach_;
+};
+
+} // namespace tellwire

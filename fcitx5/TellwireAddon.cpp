@@ -144,11 +144,11 @@ void TellwireAddon::apply(fcitx::InputContext& ic, const Answer& answer)
 {
     if (!answer.commit.empty()) {
         // Some clients type a preedit still shown at a commit a second time.
-        showPreedit(ic, {}, 0);
+        showPreedit(ic, {}, 0, false);
         ic.commitString(answer.commit);
     }
     if (answer.preeditChanged)
-        showPreedit(ic, answer.preedit, answer.caret);
+        showPreedit(ic, answer.preedit, answer.caret, answer.composing);
     if (answer.panel == protocol::kPanelShow) {
         auto list = std::make_unique<fcitx::CommonCandidateList>();
         list->setPageSize(protocol::kPageSize);
@@ -169,11 +169,14 @@ void TellwireAddon::apply(fcitx::InputContext& ic, const Answer& answer)
     }
 }
 
-void TellwireAddon::showPreedit(fcitx::InputContext& ic, const std::string& text, int caret)
+void TellwireAddon::showPreedit(fcitx::InputContext& ic, const std::string& text, int caret, bool composing)
 {
     fcitx::Text preedit;
     if (!text.empty()) {
-        preedit.append(text, fcitx::TextFormatFlag::Underline);
+        // Interim voice text must not be typed where the focus leaves it.
+        preedit.append(text, composing ? fcitx::TextFormatFlags{fcitx::TextFormatFlag::Underline}
+                                       : fcitx::TextFormatFlags{fcitx::TextFormatFlag::Underline,
+                                                                fcitx::TextFormatFlag::DontCommit});
         preedit.setCursor(caret);
     }
     // Clients that draw no preedit of their own get it in fcitx5's panel.

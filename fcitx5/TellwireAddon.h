@@ -45,7 +45,7 @@ private:
     template <typename... Arguments>
     std::optional<Answer> call(fcitx::InputContext& ic, const char* method, const Arguments&... arguments);
     void apply(fcitx::InputContext& ic, const Answer& answer);
-    void showPreedit(fcitx::InputContext& ic, const std::string& text, int caret);
+    void showPreedit(fcitx::InputContext& ic, const std::string& text, int caret, bool composing);
     void focusIn(fcitx::InputContext& ic);
     void tellwireAppeared();
 

@@ -24,7 +24,7 @@ std::string tellwireExecutable()
 bool read(fcitx::dbus::Message& message, Answer& answer)
 {
     message >> answer.handled >> answer.commit >> answer.preeditChanged >> answer.preedit >> answer.caret
-        >> answer.panel >> answer.candidates >> answer.chinese;
+        >> answer.composing >> answer.panel >> answer.candidates >> answer.chinese;
     return bool(message);
 }
 
@@ -41,15 +41,18 @@ TellwireLink::TellwireLink(fcitx::EventLoop& loop, std::function<void(const std:
     }
     bus_->attachEventLoop(&loop);
     watcher_ = std::make_unique<fcitx::dbus::ServiceWatcher>(*bus_);
-    watch_ = watcher_->watchService(protocol::kService, [this, appeared = std::move(appeared)](
-                                                         const std::string&, const std::string&,
-                                                         const std::string& owner) {
-        present_ = !owner.empty();
-        if (present_)
-            appeared();
-    });
+    watch_ = watcher_->watchService(protocol::kService, [this](const std::string&, const std::string&,
+                                                             const std::string& owner) { present_ = !owner.empty(); });
+    // Matched on path and name alone: a name just taken may not be known to
+    // the bus's cache of owners yet.
+    readyMatch_ = bus_->addMatch(fcitx::dbus::MatchRule("", protocol::kPath, protocol::kInterface, protocol::kReadySignal),
+                                 [this, appeared = std::move(appeared)](fcitx::dbus::Message&) {
+                                     present_ = true;
+                                     appeared();
+                                     return true;
+                                 });
     outputMatch_ = bus_->addMatch(
-        fcitx::dbus::MatchRule(protocol::kService, protocol::kPath, protocol::kInterface, protocol::kOutputSignal),
+        fcitx::dbus::MatchRule("", protocol::kPath, protocol::kInterface, protocol::kOutputSignal),
         [output = std::move(output)](fcitx::dbus::Message& message) {
             std::string id;
             Answer answer;
@@ -62,6 +65,7 @@ TellwireLink::TellwireLink(fcitx::EventLoop& loop, std::function<void(const std:
 
 TellwireLink::~TellwireLink()
 {
+    readyMatch_.reset();
     outputMatch_.reset();
     watch_.reset();
     watcher_.reset();

@@ -20,6 +20,7 @@ struct Answer {
     bool preeditChanged = false;
     std::string preedit;
     int caret = 0;
+    bool composing = false;
     int panel = 0;
     std::vector<std::string> candidates;
     bool chinese = true;
@@ -33,7 +34,7 @@ public:
     static constexpr std::chrono::milliseconds kBound{50};
 
     // output: what Tellwire pushes between calls, for the context id;
-    // appeared: Tellwire has (re)started.
+    // appeared: Tellwire has (re)started and serves the addon.
     TellwireLink(fcitx::EventLoop& loop, std::function<void(const std::string& id, const Answer&)> output,
                  std::function<void()> appeared);
     ~TellwireLink();
@@ -63,6 +64,7 @@ private:
     std::unique_ptr<fcitx::dbus::ServiceWatcher> watcher_;
     std::unique_ptr<fcitx::HandlerTableEntry<fcitx::dbus::ServiceWatcherCallback>> watch_;
     std::unique_ptr<fcitx::dbus::Slot> outputMatch_;
+    std::unique_ptr<fcitx::dbus::Slot> readyMatch_;
     bool present_ = false;
     std::optional<std::chrono::steady_clock::time_point> launched_;
 };

@@ -34,6 +34,8 @@ bool FcitxHost::start()
     if (!bus.isConnected()
         || !bus.registerObject(QString::fromLatin1(protocol::kPath), this, QDBusConnection::ExportScriptableSlots))
         return false;
+    bus.send(QDBusMessage::createSignal(QString::fromLatin1(protocol::kPath), QString::fromLatin1(protocol::kInterface),
+                                        QString::fromLatin1(protocol::kReadySignal)));
     // The addon waits for each key at most a few tens of milliseconds: the
     // dictionary is read now rather than in the first key.
     QTimer::singleShot(0, this, [] { Pinyin::shared(); });
@@ -91,8 +93,8 @@ void FcitxHost::answer(FcitxSession* session, Work&& work)
 QList<QVariant> FcitxHost::wire(const FcitxOutput& output) const
 {
     const FcitxOutput::Preedit preedit = output.preedit.value_or(FcitxOutput::Preedit{});
-    return {output.commit, output.preedit.has_value(), preedit.text, preedit.caretBytes, output.panel,
-            output.candidates, state_.chinese()};
+    return {output.commit, output.preedit.has_value(), preedit.text, preedit.caretBytes, preedit.composing,
+            output.panel, output.candidates, state_.chinese()};
 }
 
 void FcitxHost::push(const QString& id, const FcitxOutput& output)
@@ -131,8 +133,13 @@ void FcitxHost::FocusOut(const QString& id)
 {
     if (focused_ == id)
         focused_.clear();
-    answer(find(id), [](VoiceInputController& controller) {
+    FcitxSession* session = find(id);
+    answer(session, [session](VoiceInputController& controller) {
+        // The client (or fcitx5 for it) commits a composition's preedit as the focus leaves.
+        const bool composing = !controller.pinyin().isEmpty();
         controller.deactivateServer();
+        if (composing)
+            session->client().dropCommitTypedByClient();
         return false;
     });
 }

@@ -6,7 +6,8 @@ namespace tellwire {
 
 FcitxSession::FcitxSession(QString id, DesktopState& state, Router& router, AppShell* shell, Push push)
     : id_(std::move(id))
-    , client_([this, push = std::move(push)](const FcitxOutput& output) { push(id_, output); })
+    , client_([this] { return !controller_->pinyin().isEmpty(); },
+              [this, push = std::move(push)](const FcitxOutput& output) { push(id_, output); })
 {
     controller_ = std::make_unique<VoiceInputController>(state, router, shell, [this] {
         return std::make_unique<FcitxCandidateWindow>(client_, [this] { return controller_->candidates(); });

@@ -6,8 +6,9 @@
 
 namespace tellwire {
 
-FcitxTextClient::FcitxTextClient(std::function<void(const FcitxOutput&)> push)
-    : push_(std::move(push))
+FcitxTextClient::FcitxTextClient(std::function<bool()> composing, std::function<void(const FcitxOutput&)> push)
+    : composing_(std::move(composing))
+    , push_(std::move(push))
 {
 }
 
@@ -22,10 +23,16 @@ FcitxOutput FcitxTextClient::endCall()
     return std::exchange(pending_, FcitxOutput{});
 }
 
+void FcitxTextClient::dropCommitTypedByClient()
+{
+    pending_.commit.clear();
+}
+
 void FcitxTextClient::setMarkedText(const QString& text, TextRange selection, TextRange)
 {
     // The addon places the caret in bytes of UTF-8; the controller counts UTF-16 units.
-    pending_.preedit = FcitxOutput::Preedit{text, int(text.left(selection.location).toUtf8().size())};
+    pending_.preedit = FcitxOutput::Preedit{text, int(text.left(selection.location).toUtf8().size()),
+                                            composing_ && composing_()};
     changed();
 }
 

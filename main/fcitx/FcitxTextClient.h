@@ -16,6 +16,7 @@ struct FcitxOutput {
     struct Preedit {
         QString text; // empty: hidden
         int caretBytes = 0;
+        bool composing = false;
     };
     QString commit;
     std::optional<Preedit> preedit;
@@ -30,10 +31,16 @@ struct FcitxOutput {
 // (dictated text) go out at once through `push`.
 class FcitxTextClient final : public TextClient {
 public:
-    explicit FcitxTextClient(std::function<void(const FcitxOutput&)> push);
+    // composing: whether the marked text is a pinyin composition, which the
+    // client commits itself when the focus leaves; other marked text (interim
+    // voice) is dropped then.
+    FcitxTextClient(std::function<bool()> composing, std::function<void(const FcitxOutput&)> push);
 
     void beginCall();
     FcitxOutput endCall();
+    // The composition has been committed by the client as the focus left:
+    // what was gathered since beginCall() is not committed again.
+    void dropCommitTypedByClient();
 
     void setMarkedText(const QString& text, TextRange selection, TextRange replacement) override;
     void insertText(const QString& text, TextRange replacement) override;
@@ -43,6 +50,7 @@ public:
 private:
     void changed();
 
+    std::function<bool()> composing_;
     std::function<void(const FcitxOutput&)> push_;
     bool inCall_ = false;
     FcitxOutput pending_;

@@ -1,0 +1,120 @@
+// Real applications (GTK 3, Qt 6) on Xvfb with their fcitx5 frontends, a
+// headless fcitx5 that loads the Tellwire addon from the build tree and starts
+// the real Tellwire; keys go through the X server, dictation through the local relay.
+#include "apps/RealClient.h"
+#include "support/PrivateSessionBus.h"
+#include "support/Wait.h"
+
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFile>
+
+namespace tellwire {
+namespace {
+
+using namespace tellwire::testing;
+using namespace std::chrono_literals;
+
+bool owned(const QString& name)
+{
+    return QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value();
+}
+
+bool writeFile(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+class FcitxClientTest : public RealClient {
+protected:
+    QProcess fcitx;
+    QProcess tellwire; // started again by the user
+
+    QProcessEnvironment tellwireEnvironment() const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), display);
+        environment.insert(QStringLiteral("TELLWIRE_RELAY_ORIGIN"), relay.origin);
+        return environment;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(startDisplayAndRelay());
+        // The user's choice: Tellwire beside the keyboard, on in every new field.
+        const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/fcitx5/");
+        ASSERT_TRUE(writeFile(config + "profile", "[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=tellwire\n"
+                                                  "[Groups/0/Items/0]\nName=keyboard-us\n"
+                                                  "[Groups/0/Items/1]\nName=tellwire\n[GroupOrder]\n0=Default\n"));
+        ASSERT_TRUE(writeFile(config + "config", "[Behavior]\nActiveByDefault=True\n"));
+
+        QProcessEnvironment environment = tellwireEnvironment();
+        environment.insert(QStringLiteral("FCITX_ADDON_DIRS"),
+                           QStringLiteral(TELLWIRE_FCITX5_ADDON_DIR ":" TELLWIRE_SYSTEM_FCITX5_ADDON_DIR));
+        environment.insert(QStringLiteral("XDG_DATA_DIRS"), QStringLiteral(TELLWIRE_DATA_DIR ":/usr/share"));
+        environment.insert(QStringLiteral("TELLWIRE_EXECUTABLE"), QStringLiteral(TELLWIRE_EXECUTABLE));
+        fcitx.setProcessEnvironment(environment);
+        fcitx.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Without the frontends and panels a headless test has no use for.
+        fcitx.start(QStringLiteral("fcitx5"),
+                    {"--disable=wayland,waylandim,kimpanel,classicui,notificationitem,notifications,clipboard,"
+                     "quickphrase,unicode,luaaddonloader,fcitx4frontend,ibusfrontend,xim,imeapi,pinyinhelper"});
+        ASSERT_TRUE(waitUntil([] { return owned(QStringLiteral("org.fcitx.Fcitx5")); }, 30s));
+
+        QProcessEnvironment fcitxClient;
+        fcitxClient.insert(QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx"));
+        fcitxClient.insert(QStringLiteral("QT_IM_MODULE"), QStringLiteral("fcitx"));
+        ASSERT_NO_FATAL_FAILURE(startApp(fcitxClient));
+        // The addon starts Tellwire when a field takes the focus.
+        ASSERT_TRUE(waitUntilServing());
+    }
+
+    // fcitx5 waits only moments for each key: Tellwire must be past its start
+    // (the dictionary is read before the first poll goes out).
+    bool waitUntilServing() { return waitUntil([] { return owned(kTellwire); }, 30s) && relay.waitForPollAfter(0); }
+
+    void TearDown() override
+    {
+        stopOwnerOf(QDBusConnection::sessionBus(), kTellwire);
+        tellwire.waitForFinished();
+        fcitx.terminate();
+        fcitx.waitForFinished();
+        xvfb.terminate();
+        xvfb.waitForFinished();
+    }
+};
+
+TEST_P(FcitxClientTest, TypesWhereTheUserMeantAndNowhereElse)
+{
+    typesWhereTheUserMeantAndNowhereElse();
+}
+
+TEST_P(FcitxClientTest, KeysGoOnWithoutTellwireAndDictationComesBackWithIt)
+{
+    type(QStringLiteral("ni"));
+    press(QStringLiteral("space"));
+    ASSERT_TRUE(until("pinyin", [&] { return field("a") == "你"; }));
+
+    // Gone while the field has the focus: fcitx5 types plain keys.
+    stopOwnerOf(QDBusConnection::sessionBus(), kTellwire);
+    ASSERT_TRUE(waitUntil([] { return !owned(kTellwire); }, 10s));
+    type(QStringLiteral("ab"));
+    ASSERT_TRUE(until("plain keys", [&] { return field("a") == "你ab"; }));
+    EXPECT_EQ(preedit(), "");
+
+    // Started again, it learns where the focus is: no click needed.
+    tellwire.setProcessEnvironment(tellwireEnvironment());
+    tellwire.start(QStringLiteral(TELLWIRE_EXECUTABLE), QStringList{});
+    ASSERT_TRUE(waitUntilServing());
+    ASSERT_TRUE(relay.say("u1", "好", false));
+    ASSERT_TRUE(until("interim", [&] { return preedit() == "好"; }));
+    ASSERT_TRUE(relay.say("u1", "好的", true));
+    ASSERT_TRUE(until("final", [&] { return field("a") == "你ab好的"; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Toolkits, FcitxClientTest, ::testing::Values(gtk3Client(), qt6Client()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace tellwire

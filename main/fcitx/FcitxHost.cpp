@@ -7,7 +7,6 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QTimer>
 
 #include <algorithm>
 
@@ -31,14 +30,16 @@ FcitxHost::~FcitxHost() = default;
 bool FcitxHost::start()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()
-        || !bus.registerObject(QString::fromLatin1(protocol::kPath), this, QDBusConnection::ExportScriptableSlots))
+    if (!bus.isConnected())
+        return false;
+    // The addon waits for each answer only a few tens of milliseconds: the
+    // dictionary is read before it is told that Tellwire serves, not in the
+    // first key.
+    Pinyin::shared();
+    if (!bus.registerObject(QString::fromLatin1(protocol::kPath), this, QDBusConnection::ExportScriptableSlots))
         return false;
     bus.send(QDBusMessage::createSignal(QString::fromLatin1(protocol::kPath), QString::fromLatin1(protocol::kInterface),
                                         QString::fromLatin1(protocol::kReadySignal)));
-    // The addon waits for each key at most a few tens of milliseconds: the
-    // dictionary is read now rather than in the first key.
-    QTimer::singleShot(0, this, [] { Pinyin::shared(); });
     return true;
 }
 

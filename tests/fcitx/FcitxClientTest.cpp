@@ -2,12 +2,13 @@
 // headless fcitx5 that loads the Tellwire addon from the build tree and starts
 // the real Tellwire; keys go through the X server, dictation through the local relay.
 #include "apps/RealClient.h"
+#include "fcitx/PrivateFcitx5.h"
 #include "support/PrivateSessionBus.h"
 #include "support/Wait.h"
 
 #include <QDBusConnectionInterface>
-#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace tellwire {
 namespace {
@@ -20,15 +21,9 @@ bool owned(const QString& name)
     return QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value();
 }
 
-bool writeFile(const QString& path, const QByteArray& text)
-{
-    QFile file(path);
-    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-}
-
 class FcitxClientTest : public RealClient {
 protected:
-    QProcess fcitx;
+    PrivateFcitx5 fcitx;
     QProcess tellwire; // started again by the user
 
     QProcessEnvironment tellwireEnvironment() const
@@ -43,24 +38,13 @@ protected:
     {
         ASSERT_NO_FATAL_FAILURE(startDisplayAndRelay());
         // The user's choice: Tellwire beside the keyboard, on in every new field.
-        const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/fcitx5/");
-        ASSERT_TRUE(writeFile(config + "profile", "[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=tellwire\n"
-                                                  "[Groups/0/Items/0]\nName=keyboard-us\n"
-                                                  "[Groups/0/Items/1]\nName=tellwire\n[GroupOrder]\n0=Default\n"));
-        ASSERT_TRUE(writeFile(config + "config", "[Behavior]\nActiveByDefault=True\n"));
-
-        QProcessEnvironment environment = tellwireEnvironment();
-        environment.insert(QStringLiteral("FCITX_ADDON_DIRS"),
-                           QStringLiteral(TELLWIRE_FCITX5_ADDON_DIR ":" TELLWIRE_SYSTEM_FCITX5_ADDON_DIR));
-        environment.insert(QStringLiteral("XDG_DATA_DIRS"), QStringLiteral(TELLWIRE_DATA_DIR ":/usr/share"));
-        environment.insert(QStringLiteral("TELLWIRE_EXECUTABLE"), QStringLiteral(TELLWIRE_EXECUTABLE));
-        fcitx.setProcessEnvironment(environment);
-        fcitx.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        // Without the frontends and panels a headless test has no use for.
-        fcitx.start(QStringLiteral("fcitx5"),
-                    {"--disable=wayland,waylandim,kimpanel,classicui,notificationitem,notifications,clipboard,"
-                     "quickphrase,unicode,luaaddonloader,fcitx4frontend,ibusfrontend,xim,imeapi,pinyinhelper"});
-        ASSERT_TRUE(waitUntil([] { return owned(QStringLiteral("org.fcitx.Fcitx5")); }, 30s));
+        ASSERT_TRUE(PrivateFcitx5::writeProfile("[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=tellwire\n"
+                                                "[Groups/0/Items/0]\nName=keyboard-us\n"
+                                                "[Groups/0/Items/1]\nName=tellwire\n[GroupOrder]\n0=Default\n"));
+        QFile config(QFileInfo(PrivateFcitx5::profilePath()).path() + "/config");
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly) && config.write("[Behavior]\nActiveByDefault=True\n") > 0);
+        config.close();
+        ASSERT_TRUE(fcitx.start(tellwireEnvironment()));
 
         QProcessEnvironment fcitxClient;
         fcitxClient.insert(QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx"));
@@ -71,15 +55,14 @@ protected:
     }
 
     // fcitx5 waits only moments for each key: Tellwire must be past its start
-    // (the dictionary is read before the first poll goes out).
+    // and its first poll (it reads its dictionary before it serves the addon).
     bool waitUntilServing() { return waitUntil([] { return owned(kTellwire); }, 30s) && relay.waitForPollAfter(0); }
 
     void TearDown() override
     {
         stopOwnerOf(QDBusConnection::sessionBus(), kTellwire);
         tellwire.waitForFinished();
-        fcitx.terminate();
-        fcitx.waitForFinished();
+        fcitx.stop();
         xvfb.terminate();
         xvfb.waitForFinished();
     }

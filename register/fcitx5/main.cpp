@@ -86,7 +86,14 @@ int throughFcitx5(const QDBusConnection& bus)
                                              QVariant::fromValue(items));
     if (set.type() != QDBusMessage::ReplyMessage)
         return failure(set.errorMessage());
-    return report(kAdded);
+    // fcitx5 drops input methods it does not know: one started before the
+    // installation has not read Tellwire's files.
+    const QDBusMessage now = controller.call(QStringLiteral("InputMethodGroupInfo"), group.value());
+    for (const Item& item : qdbus_cast<Items>(now.arguments().value(1))) {
+        if (item.name == tellwire::fcitx5profile::kInputMethod)
+            return report(kAdded);
+    }
+    return failure(QStringLiteral("fcitx5 尚未发现 Tellwire，请重新启动 fcitx5（fcitx5 -r）后再运行本工具。"));
 }
 
 int throughProfile()

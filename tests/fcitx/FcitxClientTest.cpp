@@ -78,12 +78,18 @@ TEST_P(FcitxClientTest, KeysGoOnWithoutTellwireAndDictationComesBackWithIt)
     type(QStringLiteral("ni"));
     press(QStringLiteral("space"));
     ASSERT_TRUE(until("pinyin", [&] { return field("a") == "你"; }));
+    // Shift+Space reaches Tellwire past fcitx5's own keys: English, and back.
+    press(QStringLiteral("shift+space"));
+    type(QStringLiteral("ab"));
+    ASSERT_TRUE(until("english", [&] { return field("a") == "你ab"; }));
+    press(QStringLiteral("shift+space"));
+    roundTrip();
 
     // Gone while the field has the focus: fcitx5 types plain keys.
     stopOwnerOf(QDBusConnection::sessionBus(), kTellwire);
     ASSERT_TRUE(waitUntil([] { return !owned(kTellwire); }, 10s));
-    type(QStringLiteral("ab"));
-    ASSERT_TRUE(until("plain keys", [&] { return field("a") == "你ab"; }));
+    type(QStringLiteral("cd"));
+    ASSERT_TRUE(until("plain keys", [&] { return field("a") == "你abcd"; }));
     EXPECT_EQ(preedit(), "");
 
     // Started again, it learns where the focus is: no click needed.
@@ -93,7 +99,7 @@ TEST_P(FcitxClientTest, KeysGoOnWithoutTellwireAndDictationComesBackWithIt)
     ASSERT_TRUE(relay.say("u1", "好", false));
     ASSERT_TRUE(until("interim", [&] { return preedit() == "好"; }));
     ASSERT_TRUE(relay.say("u1", "好的", true));
-    ASSERT_TRUE(until("final", [&] { return field("a") == "你ab好的"; }));
+    ASSERT_TRUE(until("final", [&] { return field("a") == "你abcd好的"; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Toolkits, FcitxClientTest, ::testing::Values(gtk3Client(), qt6Client()),

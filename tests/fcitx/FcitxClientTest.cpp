@@ -102,6 +102,17 @@ TEST_P(FcitxClientTest, KeysGoOnWithoutTellwireAndDictationComesBackWithIt)
     ASSERT_TRUE(until("final", [&] { return field("a") == "你abcd好的"; }));
 }
 
+// The client commits the letters on screen as the focus leaves; Tellwire must not add its candidate.
+TEST_P(FcitxClientTest, ACompositionLeftByAClickStaysInItsFieldOnce)
+{
+    type(QStringLiteral("ni"));
+    ASSERT_TRUE(until("composing", [&] { return preedit() == "ni"; }));
+    click("b");
+    roundTrip();
+    EXPECT_EQ(field("a"), "ni");
+    EXPECT_EQ(field("b"), "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Toolkits, FcitxClientTest, ::testing::Values(gtk3Client(), qt6Client()),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -4,6 +4,7 @@
 // GLib's headers come before Qt's, whose signals/slots keywords they use as names.
 #include <gio/gio.h>
 
+#include "fcitx/FcitxHost.h"
 #include "ibus/InputMethodServer.h"
 #include "model/DesktopState.h"
 #include "relayclient/RelayClient.h"
@@ -96,6 +97,9 @@ int main(int argc, char** argv)
     else
         std::fputs("Tellwire: Qt does not run on the GLib event loop (QT_NO_GLIB?); "
                    "no input method is served\n", stderr);
+    // fcitx5 runs Tellwire through its addon, whichever framework the desktop has.
+    tellwire::FcitxHost fcitxHost(state, relay.router(), &delegate);
+    fcitxHost.start();
 
     return app.exec();
 }

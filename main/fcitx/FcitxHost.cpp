@@ -1,0 +1,209 @@
+#include "fcitx/FcitxHost.h"
+
+#include "TellwireProtocol.h"
+#include "ibus/KeyTranslation.h"
+#include "model/DesktopState.h"
+#include "pinyin/Pinyin.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+
+#include <algorithm>
+
+namespace tellwire {
+
+FcitxHost::FcitxHost(DesktopState& state, Router& router, AppShell* shell, QObject* parent)
+    : QObject(parent)
+    , state_(state)
+    , router_(router)
+    , shell_(shell)
+{
+    // A mode switched from the tray shows in fcitx5's indicator too.
+    connect(&state_, &DesktopState::chineseChanged, this, [this] {
+        if (!inCall_ && !focused_.isEmpty())
+            push(focused_, {});
+    });
+}
+
+FcitxHost::~FcitxHost() = default;
+
+bool FcitxHost::start()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    // The addon waits for each answer only a few tens of milliseconds: the
+    // dictionary is read before it is told that Tellwire serves, not in the
+    // first key.
+    Pinyin::shared();
+    if (!bus.registerObject(QString::fromLatin1(protocol::kPath), this, QDBusConnection::ExportScriptableSlots))
+        return false;
+    bus.send(QDBusMessage::createSignal(QString::fromLatin1(protocol::kPath), QString::fromLatin1(protocol::kInterface),
+                                        QString::fromLatin1(protocol::kReadySignal)));
+    return true;
+}
+
+FcitxSession& FcitxHost::focus(const QString& id)
+{
+    auto found = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& s) { return s->id() == id; });
+    std::unique_ptr<FcitxSession> session;
+    if (found != sessions_.end()) {
+        session = std::move(*found);
+        sessions_.erase(found);
+    } else {
+        session = std::make_unique<FcitxSession>(id, state_, router_, shell_,
+                                                 [this](const QString& to, const FcitxOutput& output) {
+                                                     push(to, output);
+                                                 });
+    }
+    sessions_.push_back(std::move(session));
+    if (sessions_.size() > kLimit)
+        sessions_.erase(sessions_.begin());
+    return *sessions_.back();
+}
+
+FcitxSession* FcitxHost::find(const QString& id) const
+{
+    for (const auto& session : sessions_) {
+        if (session->id() == id)
+            return session.get();
+    }
+    return nullptr;
+}
+
+template <typename Work>
+void FcitxHost::answer(FcitxSession* session, Work&& work)
+{
+    bool handled = false;
+    FcitxOutput output;
+    if (session) {
+        inCall_ = true;
+        session->client().beginCall();
+        handled = work(session->controller());
+        output = session->client().endCall();
+        inCall_ = false;
+    }
+    if (!calledFromDBus())
+        return;
+    setDelayedReply(true);
+    QList<QVariant> arguments = wire(output);
+    arguments.prepend(handled);
+    connection().send(message().createReply(arguments));
+}
+
+QList<QVariant> FcitxHost::wire(const FcitxOutput& output) const
+{
+    const FcitxOutput::Preedit preedit = output.preedit.value_or(FcitxOutput::Preedit{});
+    return {output.commit, output.preedit.has_value(), preedit.text, preedit.caretBytes, preedit.composing,
+            output.panel, output.candidates, state_.chinese()};
+}
+
+void FcitxHost::push(const QString& id, const FcitxOutput& output)
+{
+    QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(protocol::kPath),
+                                                     QString::fromLatin1(protocol::kInterface),
+                                                     QString::fromLatin1(protocol::kOutputSignal));
+    QList<QVariant> arguments = wire(output);
+    arguments.prepend(false);
+    arguments.prepend(id);
+    signal.setArguments(arguments);
+    QDBusConnection::sessionBus().send(signal);
+}
+
+FcitxSession& FcitxHost::enter(const QString& id)
+{
+    if (!focused_.isEmpty() && focused_ != id) {
+        // The addon missed a focus-out (it restarted): the old field is left now.
+        if (FcitxSession* old = find(focused_))
+            old->controller().deactivateServer();
+    }
+    focused_ = id;
+    return focus(id);
+}
+
+void FcitxHost::FocusIn(const QString& id, bool secret)
+{
+    answer(&enter(id), [secret](VoiceInputController& controller) {
+        controller.activateServer();
+        controller.setSecret(secret);
+        return false;
+    });
+}
+
+void FcitxHost::FocusOut(const QString& id)
+{
+    if (focused_ == id)
+        focused_.clear();
+    FcitxSession* session = find(id);
+    answer(session, [session](VoiceInputController& controller) {
+        // The client (or fcitx5 for it) commits a composition's preedit as the focus leaves.
+        const bool composing = !controller.pinyin().isEmpty();
+        controller.deactivateServer();
+        if (composing)
+            session->client().dropCommitTypedByClient();
+        return false;
+    });
+}
+
+void FcitxHost::Reset(const QString& id)
+{
+    // Toolkits reset their context when the caret is put elsewhere, maybe in another field.
+    answer(find(id), [](VoiceInputController& controller) {
+        controller.fieldMayHaveChanged();
+        return false;
+    });
+}
+
+void FcitxHost::SetSecret(const QString& id, bool secret)
+{
+    answer(find(id), [secret](VoiceInputController& controller) {
+        controller.setSecret(secret);
+        return false;
+    });
+}
+
+void FcitxHost::CaretMoved(const QString& id)
+{
+    answer(find(id), [](VoiceInputController& controller) {
+        controller.caretMoved();
+        return false;
+    });
+}
+
+void FcitxHost::ProcessKey(const QString& id, uint keysym, uint state)
+{
+    // Keys come only to the focused context; one unknown here means Tellwire
+    // started after the focus went there.
+    FcitxSession* session = focused_ == id ? find(id) : nullptr;
+    const bool entered = !session;
+    if (entered)
+        session = &enter(id);
+    // fcitx5 passes X11 keysyms and modifier masks, as IBus does.
+    const KeyEvent event = translateKey(keysym, state);
+    answer(session, [&](VoiceInputController& controller) {
+        if (entered)
+            controller.activateServer();
+        return event.keyDown && (controller.recognizedEvents() & VoiceInputController::kKeyDownMask)
+            && controller.handle(&event);
+    });
+}
+
+void FcitxHost::SelectCandidate(const QString& id, uint index)
+{
+    answer(find(id), [index](VoiceInputController& controller) {
+        const QStringList candidates = controller.candidates();
+        controller.candidateSelected(index < uint(candidates.size()) ? std::optional(candidates.at(index))
+                                                                     : std::nullopt);
+        return false;
+    });
+}
+
+void FcitxHost::Forget(const QString& id)
+{
+    if (focused_ == id)
+        focused_.clear();
+    std::erase_if(sessions_, [&](const auto& session) { return session->id() == id; });
+    answer(nullptr, [](VoiceInputController&) { return false; });
+}
+
+} // namespace tellwire

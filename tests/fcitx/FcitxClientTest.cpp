@@ -1,0 +1,120 @@
+// Real applications (GTK 3, Qt 6) on Xvfb with their fcitx5 frontends, a
+// headless fcitx5 that loads the Tellwire addon from the build tree and starts
+// the real Tellwire; keys go through the X server, dictation through the local relay.
+#include "apps/RealClient.h"
+#include "fcitx/PrivateFcitx5.h"
+#include "support/PrivateSessionBus.h"
+#include "support/Wait.h"
+
+#include <QDBusConnectionInterface>
+#include <QFile>
+#include <QFileInfo>
+
+namespace tellwire {
+namespace {
+
+using namespace tellwire::testing;
+using namespace std::chrono_literals;
+
+bool owned(const QString& name)
+{
+    return QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value();
+}
+
+class FcitxClientTest : public RealClient {
+protected:
+    PrivateFcitx5 fcitx;
+    QProcess tellwire; // started again by the user
+
+    QProcessEnvironment tellwireEnvironment() const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), display);
+        environment.insert(QStringLiteral("TELLWIRE_RELAY_ORIGIN"), relay.origin);
+        return environment;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(startDisplayAndRelay());
+        // The user's choice: Tellwire beside the keyboard, on in every new field.
+        ASSERT_TRUE(PrivateFcitx5::writeProfile("[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=tellwire\n"
+                                                "[Groups/0/Items/0]\nName=keyboard-us\n"
+                                                "[Groups/0/Items/1]\nName=tellwire\n[GroupOrder]\n0=Default\n"));
+        QFile config(QFileInfo(PrivateFcitx5::profilePath()).path() + "/config");
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly) && config.write("[Behavior]\nActiveByDefault=True\n") > 0);
+        config.close();
+        ASSERT_TRUE(fcitx.start(tellwireEnvironment()));
+
+        QProcessEnvironment fcitxClient;
+        fcitxClient.insert(QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx"));
+        fcitxClient.insert(QStringLiteral("QT_IM_MODULE"), QStringLiteral("fcitx"));
+        ASSERT_NO_FATAL_FAILURE(startApp(fcitxClient));
+        // The addon starts Tellwire when a field takes the focus.
+        ASSERT_TRUE(waitUntilServing());
+    }
+
+    // fcitx5 waits only moments for each key: Tellwire must be past its start
+    // and its first poll (it reads its dictionary before it serves the addon).
+    bool waitUntilServing() { return waitUntil([] { return owned(kTellwire); }, 30s) && relay.waitForPollAfter(0); }
+
+    void TearDown() override
+    {
+        stopOwnerOf(QDBusConnection::sessionBus(), kTellwire);
+        tellwire.waitForFinished();
+        fcitx.stop();
+        xvfb.terminate();
+        xvfb.waitForFinished();
+    }
+};
+
+TEST_P(FcitxClientTest, TypesWhereTheUserMeantAndNowhereElse)
+{
+    typesWhereTheUserMeantAndNowhereElse();
+}
+
+TEST_P(FcitxClientTest, KeysGoOnWithoutTellwireAndDictationComesBackWithIt)
+{
+    type(QStringLiteral("ni"));
+    press(QStringLiteral("space"));
+    ASSERT_TRUE(until("pinyin", [&] { return field("a") == "你"; }));
+    // Shift+Space reaches Tellwire past fcitx5's own keys: English, and back.
+    press(QStringLiteral("shift+space"));
+    type(QStringLiteral("ab"));
+    ASSERT_TRUE(until("english", [&] { return field("a") == "你ab"; }));
+    press(QStringLiteral("shift+space"));
+    roundTrip();
+
+    // Gone while the field has the focus: fcitx5 types plain keys.
+    stopOwnerOf(QDBusConnection::sessionBus(), kTellwire);
+    ASSERT_TRUE(waitUntil([] { return !owned(kTellwire); }, 10s));
+    type(QStringLiteral("cd"));
+    ASSERT_TRUE(until("plain keys", [&] { return field("a") == "你abcd"; }));
+    EXPECT_EQ(preedit(), "");
+
+    // Started again, it learns where the focus is: no click needed.
+    tellwire.setProcessEnvironment(tellwireEnvironment());
+    tellwire.start(QStringLiteral(TELLWIRE_EXECUTABLE), QStringList{});
+    ASSERT_TRUE(waitUntilServing());
+    ASSERT_TRUE(relay.say("u1", "好", false));
+    ASSERT_TRUE(until("interim", [&] { return preedit() == "好"; }));
+    ASSERT_TRUE(relay.say("u1", "好的", true));
+    ASSERT_TRUE(until("final", [&] { return field("a") == "你abcd好的"; }));
+}
+
+// The client commits the letters on screen as the focus leaves; Tellwire must not add its candidate.
+TEST_P(FcitxClientTest, ACompositionLeftByAClickStaysInItsFieldOnce)
+{
+    type(QStringLiteral("ni"));
+    ASSERT_TRUE(until("composing", [&] { return preedit() == "ni"; }));
+    click("b");
+    roundTrip();
+    EXPECT_EQ(field("a"), "ni");
+    EXPECT_EQ(field("b"), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Toolkits, FcitxClientTest, ::testing::Values(gtk3Client(), qt6Client()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace tellwire

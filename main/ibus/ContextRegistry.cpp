@@ -23,7 +23,7 @@ InputContextSession& ContextRegistry::focus(const QString& path)
         session = make_(path);
     }
     sessions_.push_back(std::move(session));
-    if (sessions_.size() > kLimit)
+    if (sessions_.size() > kLimit) // the least recently focused goes
         sessions_.erase(sessions_.begin());
     return *sessions_.back();
 }

@@ -8,20 +8,21 @@ set(CPACK_PACKAGE_NAME tellwire)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Tellwire developers <tellwire@orrisfeld.cc>")
 set(CPACK_PACKAGE_VENDOR "Orrisfeld")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Types what you dictate on your phone at the cursor (IBus input method)")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Types what you dictate on your phone at the cursor (IBus or fcitx5 input method)")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "Tellwire types, at the text cursor of the focused application, what you
 dictate on your phone through a relay service, and is a small pinyin
 keyboard besides (Shift+Space switches Chinese and English). It runs as an
-IBus engine; TellwireRegister enables it, TellwireDesktop opens its settings.")
+IBus engine, or in fcitx5 through its addon; TellwireRegister (TellwireRegisterFcitx5
+under fcitx5) enables it, TellwireDesktop opens its settings.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries come from dpkg-shlibdeps; what is loaded or run by name is listed:
-# the daemon, Qt's display plugins, and a Secret Service for the sign-in.
+# an input-method framework, Qt's display plugins, and a Secret Service for the sign-in.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "ibus (>= 1.5), qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ibus (>= 1.5) | fcitx5, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring | keepassxc, qt6-wayland, fonts-noto-cjk | fonts-wqy-microhei")
 include(CPack)

@@ -8,7 +8,7 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusReply>
 #include <QDir>
@@ -67,12 +67,18 @@ int throughFcitx5(const QDBusConnection& bus)
 {
     qDBusRegisterMetaType<Item>();
     qDBusRegisterMetaType<Items>();
-    QDBusInterface controller(QStringLiteral("org.fcitx.Fcitx5"), QStringLiteral("/controller"),
-                              QStringLiteral("org.fcitx.Fcitx.Controller1"), bus);
-    const QDBusReply<QString> group = controller.call(QStringLiteral("CurrentInputMethodGroup"));
+    // Plain messages: an interface object would introspect fcitx5 and keep what it learnt for good.
+    const auto call = [&bus](const QString& method, const QVariantList& arguments = {}) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            QStringLiteral("org.fcitx.Fcitx5"), QStringLiteral("/controller"), QStringLiteral("org.fcitx.Fcitx.Controller1"),
+            method);
+        message.setArguments(arguments);
+        return bus.call(message);
+    };
+    const QDBusReply<QString> group = call(QStringLiteral("CurrentInputMethodGroup"));
     if (!group.isValid())
         return failure(group.error().message());
-    const QDBusMessage info = controller.call(QStringLiteral("InputMethodGroupInfo"), group.value());
+    const QDBusMessage info = call(QStringLiteral("InputMethodGroupInfo"), {group.value()});
     if (info.type() != QDBusMessage::ReplyMessage || info.arguments().size() != 2)
         return failure(info.errorMessage());
     const QString layout = info.arguments().at(0).toString();
@@ -82,13 +88,13 @@ int throughFcitx5(const QDBusConnection& bus)
             return report(kPresent);
     }
     items.append({tellwire::fcitx5profile::kInputMethod, QString()});
-    const QDBusMessage set = controller.call(QStringLiteral("SetInputMethodGroupInfo"), group.value(), layout,
-                                             QVariant::fromValue(items));
+    const QDBusMessage set =
+        call(QStringLiteral("SetInputMethodGroupInfo"), {group.value(), layout, QVariant::fromValue(items)});
     if (set.type() != QDBusMessage::ReplyMessage)
         return failure(set.errorMessage());
     // fcitx5 drops input methods it does not know: one started before the
     // installation has not read Tellwire's files.
-    const QDBusMessage now = controller.call(QStringLiteral("InputMethodGroupInfo"), group.value());
+    const QDBusMessage now = call(QStringLiteral("InputMethodGroupInfo"), {group.value()});
     for (const Item& item : qdbus_cast<Items>(now.arguments().value(1))) {
         if (item.name == tellwire::fcitx5profile::kInputMethod)
             return report(kAdded);

@@ -4,7 +4,8 @@
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -29,10 +30,15 @@ bool PrivateFcitx5::writeProfile(const QByteArray& text)
 
 QStringList PrivateFcitx5::currentGroup()
 {
-    QDBusInterface controller(kFcitx5, QStringLiteral("/controller"), QStringLiteral("org.fcitx.Fcitx.Controller1"));
-    const QDBusMessage info =
-        controller.call(QStringLiteral("InputMethodGroupInfo"),
-                        controller.call(QStringLiteral("CurrentInputMethodGroup")).arguments().value(0));
+    // Plain messages: an interface object keeps what it introspected until the process ends.
+    const auto call = [](const QString& method, const QVariantList& arguments = {}) {
+        QDBusMessage message = QDBusMessage::createMethodCall(kFcitx5, QStringLiteral("/controller"),
+                                                              QStringLiteral("org.fcitx.Fcitx.Controller1"), method);
+        message.setArguments(arguments);
+        return QDBusConnection::sessionBus().call(message);
+    };
+    const QDBusMessage info = call(QStringLiteral("InputMethodGroupInfo"),
+                                   {call(QStringLiteral("CurrentInputMethodGroup")).arguments().value(0)});
     QStringList names;
     const QDBusArgument items = info.arguments().value(1).value<QDBusArgument>();
     items.beginArray();

@@ -38,10 +38,11 @@ TEST(RegisterFcitx5Test, AsksARunningFcitx5OnceAndKeepsTheUsersInputMethods)
     PrivateFcitx5 fcitx;
     ASSERT_TRUE(fcitx.start());
 
-    EXPECT_EQ(registerTellwire().exitCode, 0);
+    const ToolRun added = registerTellwire();
+    EXPECT_EQ(added.exitCode, 0) << added.err.toStdString();
     EXPECT_EQ(PrivateFcitx5::currentGroup(), kUsersWithTellwire);
     const ToolRun again = registerTellwire();
-    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
     EXPECT_EQ(again.out.trimmed(), QStringLiteral("Tellwire 语音输入已在 fcitx5 的输入法列表中。"));
     EXPECT_EQ(PrivateFcitx5::currentGroup(), kUsersWithTellwire);
 }

@@ -8,8 +8,10 @@
 #include <fcitx/inputcontextmanager.h>
 #include <fcitx/inputmethodentry.h>
 #include <fcitx/inputpanel.h>
+#include <fcitx/statusarea.h>
 #include <fcitx/text.h>
 #include <fcitx/userinterface.h>
+#include <fcitx/userinterfacemanager.h>
 
 #include <cstdint>
 
@@ -75,6 +77,13 @@ TellwireAddon::TellwireAddon(fcitx::Instance* instance)
             outOfSync_.erase(id);
             link_.tell("Forget", id);
         }));
+    auto offer = [this](fcitx::SimpleAction& action, const char* name, const char* label, const char* method) {
+        action.setShortText(label);
+        action.connect<fcitx::SimpleAction::Activated>([this, method](fcitx::InputContext*) { open(method); });
+        instance_->userInterfaceManager().registerAction(name, &action);
+    };
+    offer(showPanel_, "tellwire-show-panel", "显示语音记录", "ShowPanel");
+    offer(showSettings_, "tellwire-show-settings", "语音输入设置", "ShowSettings");
 }
 
 TellwireAddon::~TellwireAddon() = default;
@@ -205,6 +214,13 @@ void TellwireAddon::tellwireAppeared()
         call(*ic, "FocusIn", focusedSecret_);
 }
 
+void TellwireAddon::open(const char* method)
+{
+    // An absent Tellwire is started; the user asks again once it is there.
+    link_.launch();
+    link_.tell(method);
+}
+
 void TellwireAddon::keyEvent(const fcitx::InputMethodEntry&, fcitx::KeyEvent& event)
 {
     // Tellwire decides on key presses only; releases and absent Tellwire pass.
@@ -222,8 +238,13 @@ void TellwireAddon::keyEvent(const fcitx::InputMethodEntry&, fcitx::KeyEvent& ev
 
 void TellwireAddon::activate(const fcitx::InputMethodEntry&, fcitx::InputContextEvent& event)
 {
-    if (fcitx::InputContext* ic = event.inputContext())
-        focusIn(*ic);
+    fcitx::InputContext* ic = event.inputContext();
+    if (!ic)
+        return;
+    // fcitx5 empties this group before each activation.
+    ic->statusArea().addAction(fcitx::StatusGroup::InputMethod, &showPanel_);
+    ic->statusArea().addAction(fcitx::StatusGroup::InputMethod, &showSettings_);
+    focusIn(*ic);
 }
 
 void TellwireAddon::deactivate(const fcitx::InputMethodEntry&, fcitx::InputContextEvent& event)

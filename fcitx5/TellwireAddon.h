@@ -2,6 +2,7 @@
 
 #include "TellwireLink.h"
 
+#include <fcitx/action.h>
 #include <fcitx/addonfactory.h>
 #include <fcitx/addonmanager.h>
 #include <fcitx/inputcontext.h>
@@ -48,6 +49,8 @@ private:
     void showPreedit(fcitx::InputContext& ic, const std::string& text, int caret, bool composing);
     void focusIn(fcitx::InputContext& ic);
     void tellwireAppeared();
+    // Asks Tellwire to open a window of its own.
+    void open(const char* method);
 
     fcitx::Instance* instance_;
     TellwireLink link_;
@@ -57,6 +60,9 @@ private:
     fcitx::Rect caret_;
     std::unordered_set<std::string> outOfSync_;
     bool chinese_ = true;
+    // fcitx5's input-method menu (tray, panel) offers what the tray offers.
+    fcitx::SimpleAction showPanel_;
+    fcitx::SimpleAction showSettings_;
     std::vector<std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>>> watchers_;
 };
 

@@ -89,15 +89,6 @@ std::optional<Answer> TellwireLink::finish(fcitx::dbus::Message& message)
     return answer;
 }
 
-void TellwireLink::tell(const char* method, const std::string& id)
-{
-    if (!present_ || !bus_)
-        return;
-    fcitx::dbus::Message message = request(method);
-    message << id;
-    message.send();
-}
-
 void TellwireLink::launch()
 {
     const auto now = std::chrono::steady_clock::now();

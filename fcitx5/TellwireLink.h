@@ -52,7 +52,15 @@ public:
         return finish(message);
     }
     // Tells Tellwire something that needs no answer.
-    void tell(const char* method, const std::string& id);
+    template <typename... Arguments>
+    void tell(const char* method, const Arguments&... arguments)
+    {
+        if (!present_ || !bus_)
+            return;
+        fcitx::dbus::Message message = request(method);
+        ((message << arguments), ...);
+        message.send();
+    }
     // Starts Tellwire unless it runs or was started moments ago.
     void launch();
 

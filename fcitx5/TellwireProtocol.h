@@ -27,7 +27,8 @@ inline constexpr const char* kReplySignature = "bsbsibiasb";
 // Methods: FocusIn(s id, b secret), FocusOut(s id), Reset(s id),
 // SetSecret(s id, b secret), CaretMoved(s id), ProcessKey(s id, u keysym,
 // u state) with X11 keysyms and modifier masks, SelectCandidate(s id, u index),
-// Forget(s id) for a context that is gone.
+// Forget(s id) for a context that is gone; ShowPanel() and ShowSettings()
+// from fcitx5's input-method menu.
 inline constexpr const char* kOutputSignal = "Output";
 // Sent once Tellwire serves the addon, which then tells it where the focus is.
 inline constexpr const char* kReadySignal = "Ready";

@@ -2,6 +2,7 @@
 
 #include "TellwireProtocol.h"
 #include "ibus/KeyTranslation.h"
+#include "model/AppShell.h"
 #include "model/DesktopState.h"
 #include "pinyin/Pinyin.h"
 
@@ -204,6 +205,18 @@ void FcitxHost::Forget(const QString& id)
         focused_.clear();
     std::erase_if(sessions_, [&](const auto& session) { return session->id() == id; });
     answer(nullptr, [](VoiceInputController&) { return false; });
+}
+
+void FcitxHost::ShowPanel()
+{
+    if (AppShell* shell = shell_)
+        shell->showPanel();
+}
+
+void FcitxHost::ShowSettings()
+{
+    if (AppShell* shell = shell_)
+        shell->showSettings();
 }
 
 } // namespace tellwire

@@ -40,6 +40,8 @@ public slots:
     Q_SCRIPTABLE void ProcessKey(const QString& id, uint keysym, uint state);
     Q_SCRIPTABLE void SelectCandidate(const QString& id, uint index);
     Q_SCRIPTABLE void Forget(const QString& id);
+    Q_SCRIPTABLE void ShowPanel();
+    Q_SCRIPTABLE void ShowSettings();
 
 private:
     // The context now focused, and the one focused before it left.

@@ -6,9 +6,14 @@
 #include "support/PrivateSessionBus.h"
 #include "support/Wait.h"
 
+#include <QDBusArgument>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QFile>
 #include <QFileInfo>
+
+#include <map>
 
 namespace tellwire {
 namespace {
@@ -21,6 +26,62 @@ bool owned(const QString& name)
     return QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value();
 }
 
+// A tray host: fcitx5 announces its item, then the host shows and clicks its menu.
+class TrayHost : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+public:
+    QString item;
+
+    bool own()
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        return bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+                                  QDBusConnection::ExportScriptableSlots)
+            && bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    }
+
+    // The menu's top level as it opens: each entry's id by its label.
+    std::map<QString, int> open()
+    {
+        call(QStringLiteral("AboutToShow"), {0});
+        const QDBusMessage reply = call(QStringLiteral("GetLayout"), {0, 1, QStringList{QStringLiteral("label")}});
+        std::map<QString, int> entries;
+        int id = 0;
+        QVariantMap properties;
+        QVariantList children;
+        const QDBusArgument root = reply.arguments().value(1).value<QDBusArgument>();
+        root.beginStructure();
+        root >> id >> properties >> children;
+        root.endStructure();
+        for (const QVariant& child : children) {
+            const QDBusArgument entry = child.value<QDBusArgument>();
+            entry.beginStructure();
+            entry >> id >> properties;
+            entry.endStructure();
+            entries[properties.value(QStringLiteral("label")).toString()] = id;
+        }
+        return entries;
+    }
+
+    void click(int id)
+    {
+        call(QStringLiteral("Event"), {id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
+    }
+
+public slots:
+    Q_SCRIPTABLE void RegisterStatusNotifierItem(const QString& service) { item = service; }
+
+private:
+    QDBusMessage call(const QString& method, const QVariantList& arguments)
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(item, QStringLiteral("/MenuBar"),
+                                                              QStringLiteral("com.canonical.dbusmenu"), method);
+        message.setArguments(arguments);
+        return QDBusConnection::sessionBus().call(message);
+    }
+};
+
 class FcitxClientTest : public RealClient {
 protected:
     PrivateFcitx5 fcitx;
@@ -31,6 +92,7 @@ protected:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), display);
         environment.insert(QStringLiteral("TELLWIRE_RELAY_ORIGIN"), relay.origin);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb")); // its windows on the display
         return environment;
     }
 
@@ -52,6 +114,13 @@ protected:
         ASSERT_NO_FATAL_FAILURE(startApp(fcitxClient));
         // The addon starts Tellwire when a field takes the focus.
         ASSERT_TRUE(waitUntilServing());
+    }
+
+    // A window with this title comes up on the display.
+    bool shown(const char* title)
+    {
+        const QString name = "^" + QString::fromUtf8(title) + "$";
+        return waitUntil([&] { return !xdotool({"search", "--onlyvisible", "--name", name}).isEmpty(); });
     }
 
     // fcitx5 waits only moments for each key: Tellwire must be past its start
@@ -105,12 +174,28 @@ TEST_P(FcitxClientTest, KeysGoOnWithoutTellwireAndDictationComesBackWithIt)
 // The client commits the letters on screen as the focus leaves; Tellwire must not add its candidate.
 TEST_P(FcitxClientTest, ACompositionLeftByAClickStaysInItsFieldOnce)
 {
+    click("b"); // fcitx5's candidate list opens below the field, over the next one
     type(QStringLiteral("ni"));
     ASSERT_TRUE(until("composing", [&] { return preedit() == "ni"; }));
-    click("b");
+    click("a");
     roundTrip();
-    EXPECT_EQ(field("a"), "ni");
-    EXPECT_EQ(field("b"), "");
+    EXPECT_EQ(field("b"), "ni");
+    EXPECT_EQ(field("a"), "");
+}
+
+// fcitx5's tray menu, clicked as a tray host does, opens what Tellwire's own tray opens.
+TEST_P(FcitxClientTest, FcitxsTrayMenuOpensTheTranscriptAndTheSettings)
+{
+    TrayHost tray;
+    ASSERT_TRUE(tray.own());
+    ASSERT_TRUE(waitUntil([&] { return !tray.item.isEmpty(); }));
+    // The entry, and the title of the window it opens.
+    for (const auto& [label, title] : {std::pair{"显示语音记录", "语音记录"}, {"语音输入设置", "语音输入设置"}}) {
+        const std::map<QString, int> menu = tray.open();
+        ASSERT_TRUE(menu.count(label)) << label;
+        tray.click(menu.at(label));
+        EXPECT_TRUE(shown(title)) << title;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Toolkits, FcitxClientTest, ::testing::Values(gtk3Client(), qt6Client()),
@@ -118,3 +203,5 @@ INSTANTIATE_TEST_SUITE_P(Toolkits, FcitxClientTest, ::testing::Values(gtk3Client
 
 } // namespace
 } // namespace tellwire
+
+#include "FcitxClientTest.moc"

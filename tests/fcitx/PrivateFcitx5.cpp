@@ -63,9 +63,9 @@ bool PrivateFcitx5::start(const QProcessEnvironment& extra)
     environment.insert(QStringLiteral("TELLWIRE_EXECUTABLE"), QStringLiteral(TELLWIRE_EXECUTABLE));
     fcitx_.setProcessEnvironment(environment);
     fcitx_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // Without the frontends and panels a headless test has no use for.
+    // Without the frontends and panels a test on Xvfb has no use for.
     fcitx_.start(QStringLiteral("fcitx5"),
-                 {"--disable=wayland,waylandim,kimpanel,classicui,notificationitem,notifications,clipboard,"
+                 {"--disable=wayland,waylandim,kimpanel,notifications,clipboard,"
                   "quickphrase,unicode,luaaddonloader,fcitx4frontend,ibusfrontend,xim,imeapi,pinyinhelper"});
     return waitUntil([] { return QDBusConnection::sessionBus().interface()->isServiceRegistered(kFcitx5).value(); },
                      30s);

@@ -9,8 +9,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 
-#include <algorithm>
-
 namespace tellwire {
 
 FcitxHost::FcitxHost(DesktopState& state, Router& router, AppShell* shell, QObject* parent)
@@ -18,6 +16,10 @@ FcitxHost::FcitxHost(DesktopState& state, Router& router, AppShell* shell, QObje
     , state_(state)
     , router_(router)
     , shell_(shell)
+    , sessions_([this](const QString& id) {
+        return std::make_unique<FcitxSession>(id, state_, router_, shell_,
+                                              [this](const QString& to, const FcitxOutput& output) { push(to, output); });
+    })
 {
     // A mode switched from the tray shows in fcitx5's indicator too.
     connect(&state_, &DesktopState::chineseChanged, this, [this] {
@@ -42,34 +44,6 @@ bool FcitxHost::start()
     bus.send(QDBusMessage::createSignal(QString::fromLatin1(protocol::kPath), QString::fromLatin1(protocol::kInterface),
                                         QString::fromLatin1(protocol::kReadySignal)));
     return true;
-}
-
-FcitxSession& FcitxHost::focus(const QString& id)
-{
-    auto found = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& s) { return s->id() == id; });
-    std::unique_ptr<FcitxSession> session;
-    if (found != sessions_.end()) {
-        session = std::move(*found);
-        sessions_.erase(found);
-    } else {
-        session = std::make_unique<FcitxSession>(id, state_, router_, shell_,
-                                                 [this](const QString& to, const FcitxOutput& output) {
-                                                     push(to, output);
-                                                 });
-    }
-    sessions_.push_back(std::move(session));
-    if (sessions_.size() > kLimit)
-        sessions_.erase(sessions_.begin());
-    return *sessions_.back();
-}
-
-FcitxSession* FcitxHost::find(const QString& id) const
-{
-    for (const auto& session : sessions_) {
-        if (session->id() == id)
-            return session.get();
-    }
-    return nullptr;
 }
 
 template <typename Work>
@@ -115,11 +89,11 @@ FcitxSession& FcitxHost::enter(const QString& id)
 {
     if (!focused_.isEmpty() && focused_ != id) {
         // The addon missed a focus-out (it restarted): the old field is left now.
-        if (FcitxSession* old = find(focused_))
+        if (FcitxSession* old = sessions_.find(focused_))
             old->controller().deactivateServer();
     }
     focused_ = id;
-    return focus(id);
+    return sessions_.focus(id);
 }
 
 void FcitxHost::FocusIn(const QString& id, bool secret)
@@ -135,7 +109,7 @@ void FcitxHost::FocusOut(const QString& id)
 {
     if (focused_ == id)
         focused_.clear();
-    FcitxSession* session = find(id);
+    FcitxSession* session = sessions_.find(id);
     answer(session, [session](VoiceInputController& controller) {
         // The client (or fcitx5 for it) commits a composition's preedit as the focus leaves.
         const bool composing = !controller.pinyin().isEmpty();
@@ -149,7 +123,7 @@ void FcitxHost::FocusOut(const QString& id)
 void FcitxHost::Reset(const QString& id)
 {
     // Toolkits reset their context when the caret is put elsewhere, maybe in another field.
-    answer(find(id), [](VoiceInputController& controller) {
+    answer(sessions_.find(id), [](VoiceInputController& controller) {
         controller.fieldMayHaveChanged();
         return false;
     });
@@ -157,7 +131,7 @@ void FcitxHost::Reset(const QString& id)
 
 void FcitxHost::SetSecret(const QString& id, bool secret)
 {
-    answer(find(id), [secret](VoiceInputController& controller) {
+    answer(sessions_.find(id), [secret](VoiceInputController& controller) {
         controller.setSecret(secret);
         return false;
     });
@@ -165,7 +139,7 @@ void FcitxHost::SetSecret(const QString& id, bool secret)
 
 void FcitxHost::CaretMoved(const QString& id)
 {
-    answer(find(id), [](VoiceInputController& controller) {
+    answer(sessions_.find(id), [](VoiceInputController& controller) {
         controller.caretMoved();
         return false;
     });
@@ -175,7 +149,7 @@ void FcitxHost::ProcessKey(const QString& id, uint keysym, uint state)
 {
     // Keys come only to the focused context; one unknown here means Tellwire
     // started after the focus went there.
-    FcitxSession* session = focused_ == id ? find(id) : nullptr;
+    FcitxSession* session = focused_ == id ? sessions_.find(id) : nullptr;
     const bool entered = !session;
     if (entered)
         session = &enter(id);
@@ -191,7 +165,7 @@ void FcitxHost::ProcessKey(const QString& id, uint keysym, uint state)
 
 void FcitxHost::SelectCandidate(const QString& id, uint index)
 {
-    answer(find(id), [index](VoiceInputController& controller) {
+    answer(sessions_.find(id), [index](VoiceInputController& controller) {
         const QStringList candidates = controller.candidates();
         controller.candidateSelected(index < uint(candidates.size()) ? std::optional(candidates.at(index))
                                                                      : std::nullopt);
@@ -203,7 +177,7 @@ void FcitxHost::Forget(const QString& id)
 {
     if (focused_ == id)
         focused_.clear();
-    std::erase_if(sessions_, [&](const auto& session) { return session->id() == id; });
+    sessions_.forget(id);
     answer(nullptr, [](VoiceInputController&) { return false; });
 }
 

@@ -1,12 +1,10 @@
 #pragma once
 
 #include "fcitx/FcitxSession.h"
+#include "input/RecentlyFocused.h"
 
 #include <QDBusContext>
 #include <QObject>
-
-#include <memory>
-#include <vector>
 
 namespace tellwire {
 
@@ -15,21 +13,18 @@ class DesktopState;
 class Router;
 
 // Serves the fcitx5 addon on the session bus: one session per fcitx5 input
-// context, at most kLimit kept (the least recently focused go first; the
-// addon also says when a context is gone). Every call is answered at once
+// context, the most recently focused kept (the addon also says when a
+// context is gone). Every call is answered at once
 // from the main thread; dictated text goes out as a signal.
 class FcitxHost : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "cc.orrisfeld.tellwire.Fcitx5")
 public:
-    static constexpr std::size_t kLimit = 64;
-
     FcitxHost(DesktopState& state, Router& router, AppShell* shell, QObject* parent = nullptr);
     ~FcitxHost() override;
 
     // Serves the addon on the session bus; false when there is none to serve on.
     bool start();
-    std::size_t size() const { return sessions_.size(); }
 
 public slots:
     Q_SCRIPTABLE void FocusIn(const QString& id, bool secret);
@@ -46,8 +41,6 @@ public slots:
 private:
     // The context now focused, and the one focused before it left.
     FcitxSession& enter(const QString& id);
-    FcitxSession& focus(const QString& id);
-    FcitxSession* find(const QString& id) const;
     // Runs work on the session (if any) and answers the call with what it
     // typed; work returns whether a key was consumed.
     template <typename Work>
@@ -58,7 +51,7 @@ private:
     DesktopState& state_;
     Router& router_;
     AppShell* shell_;
-    std::vector<std::unique_ptr<FcitxSession>> sessions_; // least recently focused first
+    RecentlyFocused<FcitxSession> sessions_;
     QString focused_;
     bool inCall_ = false;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ibus/ContextRegistry.h"
 #include "ibus/EngineProperties.h"
 
 #include <QRect>
@@ -16,9 +17,7 @@ typedef struct _GObject GObject;
 namespace tellwire {
 
 class AppShell;
-class ContextRegistry;
 class DesktopState;
-class InputContextSession;
 
 // One engine instance the daemon created. The daemon moves an instance
 // between input contexts as the focus moves and tells it which context it

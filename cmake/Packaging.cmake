@@ -1,5 +1,6 @@
-# A Debian package of everything `cmake --install` lays out. The package
-# installs under the configured prefix, because the component file and the
+# Debian packages of everything `cmake --install` lays out: tellwire, and
+# tellwire-fcitx5 with the fcitx5 addon, so that only desktops that use fcitx5
+# get fcitx5's libraries. The packages install under the configured prefix, because the component file and the
 # launcher carry installed paths: configure with -DCMAKE_INSTALL_PREFIX=/usr
 # so that the component lands in /usr/share/ibus/component, where
 # ibus-daemon reads it. Build with `cpack --config <build>/CPackConfig.cmake`.
@@ -13,8 +14,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "Tellwire types, at the text cursor of the focused application, what you
 dictate on your phone through a relay service, and is a small pinyin
 keyboard besides (Shift+Space switches Chinese and English). It runs as an
-IBus engine, or in fcitx5 through its addon; TellwireRegister (TellwireRegisterFcitx5
-under fcitx5) enables it, TellwireDesktop opens its settings.")
+IBus engine, or in fcitx5 through its addon (package tellwire-fcitx5);
+TellwireRegister (TellwireRegisterFcitx5 under fcitx5) enables it,
+TellwireDesktop opens its settings.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
@@ -25,4 +27,13 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "ibus (>= 1.5) | fcitx5, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring | keepassxc, qt6-wayland, fonts-noto-cjk | fonts-wqy-microhei")
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_TELLWIRE_PACKAGE_NAME tellwire)
+set(CPACK_DEBIAN_FCITX5_PACKAGE_NAME tellwire-fcitx5)
+set(CPACK_DEBIAN_FCITX5_PACKAGE_DEPENDS "tellwire (= ${CPACK_PACKAGE_VERSION}), fcitx5")
+set(CPACK_DEBIAN_FCITX5_PACKAGE_RECOMMENDS "")
+# Earlier packages of tellwire held the addon themselves.
+set(CPACK_DEBIAN_FCITX5_PACKAGE_REPLACES tellwire)
+set(CPACK_DEBIAN_FCITX5_DESCRIPTION "The fcitx5 addon that runs Tellwire as one of fcitx5's input
+methods, Tellwire 语音输入.")
 include(CPack)

@@ -7,7 +7,9 @@
 #include "pinyin/Pinyin.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusServiceWatcher>
 
 namespace tellwire {
 
@@ -36,9 +38,14 @@ bool FcitxHost::start()
     if (!bus.isConnected())
         return false;
     // The addon waits for each answer only a few tens of milliseconds: the
-    // dictionary is read before it is told that Tellwire serves, not in the
-    // first key.
-    Pinyin::shared();
+    // dictionary is read before it is told that Tellwire serves, or as soon as
+    // fcitx5 appears, not in the first key. Without fcitx5 (IBus) it waits for
+    // the first key that needs it.
+    const QString fcitx5 = QStringLiteral("org.fcitx.Fcitx5");
+    auto* appearing = new QDBusServiceWatcher(fcitx5, bus, QDBusServiceWatcher::WatchForRegistration, this);
+    connect(appearing, &QDBusServiceWatcher::serviceRegistered, this, [] { Pinyin::shared(); });
+    if (bus.interface()->isServiceRegistered(fcitx5))
+        Pinyin::shared();
     if (!bus.registerObject(QString::fromLatin1(protocol::kPath), this, QDBusConnection::ExportScriptableSlots))
         return false;
     bus.send(QDBusMessage::createSignal(QString::fromLatin1(protocol::kPath), QString::fromLatin1(protocol::kInterface),

@@ -1,6 +1,7 @@
-// Real applications (GTK 3, Qt 6) on Xvfb with their fcitx5 frontends, a
-// headless fcitx5 that loads the Tellwire addon from the build tree and starts
-// the real Tellwire; keys go through the X server, dictation through the local relay.
+// Real applications (GTK 3, Qt 6) on Xvfb with their fcitx5 frontends, fcitx5
+// on the same display (its candidate window, its tray item) that loads the
+// Tellwire addon from the build tree and starts the real Tellwire; keys and
+// clicks go through the X server, dictation through the local relay.
 #include "apps/RealClient.h"
 #include "fcitx/PrivateFcitx5.h"
 #include "support/PrivateSessionBus.h"
@@ -118,11 +119,13 @@ protected:
         ASSERT_TRUE(waitUntilServing());
     }
 
-    // A window with this title comes up on the display.
-    bool shown(const char* title)
+    // The window with this title once it shows on the display; empty if it never does.
+    QString windowTitled(const char* title)
     {
         const QString name = "^" + QString::fromUtf8(title) + "$";
-        return waitUntil([&] { return !xdotool({"search", "--onlyvisible", "--name", name}).isEmpty(); });
+        QString found;
+        waitUntil([&] { return !(found = xdotool({"search", "--onlyvisible", "--name", name})).isEmpty(); });
+        return found;
     }
 
     // fcitx5 waits only moments for each key: Tellwire must be past its start
@@ -192,10 +195,8 @@ TEST_P(FcitxClientTest, AClickPicksACandidateOrLeavesTheCompositionInItsFieldOnc
 {
     type(QStringLiteral("ni"));
     ASSERT_TRUE(until("composing", [&] { return preedit() == "ni"; }));
-    QString list; // fcitx5's candidate window
-    ASSERT_TRUE(waitUntil([&] {
-        return !(list = xdotool({"search", "--onlyvisible", "--name", "^Fcitx5 Input Window$"})).isEmpty();
-    }));
+    const QString list = windowTitled("Fcitx5 Input Window"); // fcitx5's candidate window
+    ASSERT_FALSE(list.isEmpty());
     const QRegularExpressionMatch size = QRegularExpression(QStringLiteral("WIDTH=(\\d+)\\nHEIGHT=(\\d+)"))
                                              .match(xdotool({"getwindowgeometry", "--shell", list}));
     // The middle of the list: its fifth word.
@@ -223,7 +224,7 @@ TEST_P(FcitxClientTest, FcitxsTrayMenuOpensTheTranscriptAndTheSettings)
         const std::map<QString, int> menu = tray.open();
         ASSERT_TRUE(menu.count(label)) << label;
         tray.click(menu.at(label));
-        EXPECT_TRUE(shown(title)) << title;
+        EXPECT_FALSE(windowTitled(title).isEmpty()) << title;
     }
 }
 

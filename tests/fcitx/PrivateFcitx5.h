@@ -6,9 +6,9 @@
 
 namespace tellwire::testing {
 
-// fcitx5 on the test session's bus, headless, with the Tellwire addon and
-// input method from the build tree beside its own; its profile in the
-// session's XDG_CONFIG_HOME.
+// fcitx5 on the test session's bus, on the display its environment names if
+// any, with the Tellwire addon and input method from the build tree beside its
+// own; its profile in the session's XDG_CONFIG_HOME.
 class PrivateFcitx5 {
 public:
     ~PrivateFcitx5();

@@ -60,7 +60,7 @@ private:
     fcitx::Rect caret_;
     std::unordered_set<std::string> outOfSync_;
     bool chinese_ = true;
-    // fcitx5's input-method menu (tray, panel) offers what the tray offers.
+    // fcitx5's menu (its tray item, its panel) opens Tellwire's windows, as Tellwire's tray does.
     fcitx::SimpleAction showPanel_;
     fcitx::SimpleAction showSettings_;
     std::vector<std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>>> watchers_;

@@ -124,6 +124,16 @@ std::string redisCli(const std::string& url, std::vector<std::string> command)
     return text;
 }
 
+// CPU seconds the whole machine has spent busy so far, from /proc/stat.
+double machineCpu()
+{
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    double user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+    stat >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
+    return (user + nice + system + irq + softirq + steal) / double(sysconf(_SC_CLK_TCK));
+}
+
 // The Redis server's own CPU seconds so far, from INFO.
 double redisCpu(const std::string& url)
 {
@@ -319,6 +329,7 @@ public:
         rusage self{};
         getrusage(RUSAGE_SELF, &self);
         selfCpuBefore_ = seconds(self);
+        machineCpuBefore_ = machineCpu();
         const auto started = Clock::now() + std::chrono::milliseconds(500);
         startedAt_ = micros() + 500'000;
         int phonesLeft = settings_.phones;
@@ -334,6 +345,7 @@ public:
         for (const auto until = Clock::now() + std::chrono::seconds(10);
              received_ < expected - failedPublishes_ && Clock::now() < until;)
             co_await pause(std::chrono::milliseconds(10));
+        runSeconds_ = std::chrono::duration<double>(Clock::now() - started).count() + 0.5;
         for (auto& instance : instances_) {
             const auto [cpu, rss] = cost(instance.pid);
             cpu_ += cpu;
@@ -343,6 +355,7 @@ public:
         redisCpu_ = settings_.redis.empty() ? 0 : redisCpu(settings_.redis) - redisCpuBefore_;
         getrusage(RUSAGE_SELF, &self);
         selfCpu_ = seconds(self) - selfCpuBefore_;
+        machineCpu_ = machineCpu() - machineCpuBefore_;
         finished_ = true;
         io_.stop();
     }
@@ -372,8 +385,10 @@ public:
         std::printf(" ms\n");
         std::printf("  relays' CPU: %.2f s in all, %.3f s per 1,000 events; largest RSS %ld MB\n", cpu_,
                     cpu_ * 1000 / std::max(expected, 1), rss_ / 1024);
-        std::printf("  Redis CPU %.2f s (%.3f s per 1,000 events); this load generator %.2f s\n", redisCpu_,
-                    redisCpu_ * 1000 / std::max(expected, 1), selfCpu_);
+        std::printf("  Redis CPU %.2f s (%.3f s per 1,000 events); this load generator %.2f s; the machine %.2f s of "
+                    "its %.0f, other work %.2f s of it\n",
+                    redisCpu_, redisCpu_ * 1000 / std::max(expected, 1), selfCpu_, machineCpu_,
+                    double(sysconf(_SC_NPROCESSORS_ONLN)) * runSeconds_, machineCpu_ - cpu_ - redisCpu_ - selfCpu_);
         const bool ok = lost == 0 && faults_ == 0 && failedPublishes_ == 0;
         std::printf("%s\n", ok ? "PASS" : "FAIL");
         return ok;
@@ -472,7 +487,7 @@ private:
     int polling_ = 0, received_ = 0, faults_ = 0, busy_ = 0, failedPolls_ = 0, failedPublishes_ = 0;
     bool signedIn_ = false, finished_ = false;
     double cpuBefore_ = 0, cpu_ = 0, redisCpuBefore_ = 0, redisCpu_ = 0, selfCpuBefore_ = 0, selfCpu_ = 0;
-    double publishSeconds_ = 0;
+    double publishSeconds_ = 0, runSeconds_ = 0, machineCpuBefore_ = 0, machineCpu_ = 0;
     long rss_ = 0;
 };
 

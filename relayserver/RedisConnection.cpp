@@ -4,7 +4,9 @@
 
 #include <hiredis/hiredis.h>
 
-#include <string_view>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 
 namespace tellwire {
 
@@ -19,8 +21,9 @@ timeval timevalOf(std::chrono::milliseconds duration)
     return {static_cast<time_t>(duration.count() / 1000), static_cast<suseconds_t>(duration.count() % 1000 * 1000)};
 }
 
-// Error replies that mean "not now" rather than a mistake of ours.
-bool isPassing(std::string_view error)
+} // namespace
+
+bool isPassingError(std::string_view error)
 {
     for (std::string_view passing : {"LOADING", "BUSY", "MISCONF", "READONLY", "MASTERDOWN", "TRYAGAIN"})
         if (error.starts_with(passing))
@@ -28,7 +31,31 @@ bool isPassing(std::string_view error)
     return false;
 }
 
-} // namespace
+RedisReply copyOfReply(const redisReply& reply)
+{
+    RedisReply copy(static_cast<redisReply*>(std::calloc(1, sizeof(redisReply))));
+    if (!copy)
+        throw std::bad_alloc();
+    copy->type = reply.type;
+    copy->integer = reply.integer;
+    if (reply.str) {
+        copy->str = static_cast<char*>(std::malloc(reply.len + 1));
+        if (!copy->str)
+            throw std::bad_alloc();
+        std::memcpy(copy->str, reply.str, reply.len);
+        copy->str[reply.len] = '\0';
+        copy->len = reply.len;
+    }
+    if (reply.elements > 0) {
+        copy->element = static_cast<redisReply**>(std::calloc(reply.elements, sizeof(redisReply*)));
+        if (!copy->element)
+            throw std::bad_alloc();
+        copy->elements = reply.elements;
+        for (std::size_t i = 0; i < reply.elements; ++i)
+            copy->element[i] = copyOfReply(*reply.element[i]).release();
+    }
+    return copy;
+}
 
 void RedisReplyFree::operator()(redisReply* reply) const
 {
@@ -85,7 +112,7 @@ RedisReply RedisConnection::command(const std::vector<std::string>& arguments)
         fail(context_->errstr);
     if (reply->type == REDIS_REPLY_ERROR) {
         const std::string error(reply->str, reply->len);
-        if (isPassing(error))
+        if (isPassingError(error))
             fail(error);
         throw std::runtime_error("redis: " + error);
     }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct redisContext;
@@ -16,6 +17,11 @@ struct RedisReplyFree {
     void operator()(redisReply* reply) const;
 };
 using RedisReply = std::unique_ptr<redisReply, RedisReplyFree>;
+
+// A reply of our own, which freeReplyObject frees like one of hiredis's.
+RedisReply copyOfReply(const redisReply& reply);
+// An error reply that means "not now" (loading, busy, read-only) rather than a mistake of ours.
+bool isPassingError(std::string_view error);
 
 // One connection to Redis for commands, made on first use and made again
 // after a failure. Not synchronised; the store's caller locks.

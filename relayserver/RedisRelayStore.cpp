@@ -2,6 +2,7 @@
 
 #include "RedisAppendWatcher.h"
 
+#include <boost/asio/this_coro.hpp>
 #include <hiredis/hiredis.h>
 #include <nlohmann/json.hpp>
 #include <openssl/evp.h>
@@ -11,6 +12,8 @@
 
 namespace tellwire {
 
+namespace asio = boost::asio;
+
 namespace {
 
 // Keys: tellwire:token:<sha256> → hash of number, role, device;
@@ -19,7 +22,8 @@ namespace {
 // "<expires> <number>" and tellwire:pairings:<number> → its open ones by age;
 // tellwire:codes:<number> → {r: request times, c: [[code, expires]], w: wrong
 // codes}; tellwire:seq:<number> → the last seq handed out;
-// tellwire:events:<number> → "<seq> <at> <json>" scored by seq.
+// tellwire:events:<number> → "<seq> <at> <json>" scored by seq, and
+// tellwire:eventbytes:<number> → their bytes in all.
 const std::string prefix = "tellwire:";
 
 std::string key(std::string_view kind, std::string_view id)
@@ -154,20 +158,33 @@ redis.call('SET', KEYS[1], cjson.encode(state), 'KEEPTTL')
 return redeemed
 )";
 
-// The newest event always stays, however old the clock says it is.
+// The oldest events go while there are too many, they hold too many bytes or
+// are too old; the newest always stays, however large or old it is. The bytes
+// of the kept events are counted as they come and go (and counted afresh for
+// events kept before there was a count).
 const char* const appendScript = R"(
 local seq = redis.call('INCR', KEYS[1])
-redis.call('ZADD', KEYS[2], seq, seq .. ' ' .. ARGV[1] .. ' ' .. ARGV[2])
-local excess = redis.call('ZCARD', KEYS[2]) - tonumber(ARGV[3])
-if excess > 0 then redis.call('ZREMRANGEBYRANK', KEYS[2], 0, excess - 1) end
+local entry = seq .. ' ' .. ARGV[1] .. ' ' .. ARGV[2]
+if redis.call('EXISTS', KEYS[3]) == 0 then
+  local counted = 0
+  for _, kept in ipairs(redis.call('ZRANGE', KEYS[2], 0, -1)) do counted = counted + #kept end
+  redis.call('SET', KEYS[3], counted)
+end
+redis.call('ZADD', KEYS[2], seq, entry)
+local bytes = redis.call('INCRBY', KEYS[3], #entry)
+local count = redis.call('ZCARD', KEYS[2])
 local oldest = tonumber(ARGV[1]) - tonumber(ARGV[4])
-while redis.call('ZCARD', KEYS[2]) > 1 do
+while count > 1 do
   local head = redis.call('ZRANGE', KEYS[2], 0, 0)[1]
-  if tonumber(string.match(head, '^%d+ (%d+)')) > oldest then break end
+  if count <= tonumber(ARGV[3]) and bytes <= tonumber(ARGV[8])
+     and tonumber(string.match(head, '^%d+ (%d+)')) > oldest then break end
   redis.call('ZREMRANGEBYRANK', KEYS[2], 0, 0)
+  bytes = redis.call('DECRBY', KEYS[3], #head)
+  count = count - 1
 end
 redis.call('PEXPIRE', KEYS[1], ARGV[5])
 redis.call('PEXPIRE', KEYS[2], ARGV[4])
+redis.call('PEXPIRE', KEYS[3], ARGV[4])
 redis.call('PUBLISH', ARGV[6], ARGV[7])
 return seq
 )";
@@ -180,6 +197,42 @@ if cursor < 0 or cursor > newest then
 end
 return {newest, 0, redis.call('ZRANGEBYSCORE', KEYS[2], '(' .. ARGV[1], '+inf', 'LIMIT', 0, tonumber(ARGV[2]))}
 )";
+
+constexpr std::chrono::milliseconds timeout{1000};
+
+// Commands made outside the coroutines: GCC 12 cannot compile braced lists of
+// literals inside them.
+std::vector<std::string> pingCommand()
+{
+    return {"PING"};
+}
+
+std::vector<std::string> credentialCommand(const std::string& token)
+{
+    return {"HMGET", key("token", sha256Hex(token)), "number", "role", "device"};
+}
+
+std::vector<std::string> eventKeys(const std::string& number)
+{
+    return {key("seq", number), key("events", number), key("eventbytes", number)};
+}
+
+std::vector<std::string> touchKeys(const std::string& number)
+{
+    return {key("devices", number), key("seq", number)};
+}
+
+std::vector<std::string> eventsArguments(std::int64_t cursor, std::size_t limit)
+{
+    return {std::to_string(cursor), std::to_string(limit)};
+}
+
+std::optional<Credential> credentialOf(const redisReply& reply)
+{
+    if (reply.type != REDIS_REPLY_ARRAY || reply.elements != 3 || reply.element[0]->type != REDIS_REPLY_STRING)
+        return std::nullopt;
+    return Credential{text(reply.element[0]), text(reply.element[1]), text(reply.element[2])};
+}
 
 // "<seq> <at> <json>" as the append script keeps it.
 Event parseEvent(std::string_view kept)
@@ -196,12 +249,28 @@ Event parseEvent(std::string_view kept)
     return event;
 }
 
+// The events after `cursor` from the events script's reply.
+EventBatch batchOf(const RedisReply& reply, std::int64_t cursor)
+{
+    if (reply->type != REDIS_REPLY_ARRAY || reply->elements != 3 || reply->element[2]->type != REDIS_REPLY_ARRAY)
+        throw std::runtime_error("redis: an unexpected reply to an events read");
+    const bool fromOldest = reply->element[1]->integer == 1;
+    EventBatch batch;
+    batch.cursor = fromOldest ? reply->element[0]->integer : cursor;
+    const redisReply* kept = reply->element[2];
+    for (std::size_t i = 0; i < kept->elements; ++i)
+        batch.events.push_back(parseEvent(text(kept->element[i])));
+    if (!batch.events.empty())
+        batch.cursor = batch.events.back().seq;
+    return batch;
+}
+
 } // namespace
 
 RedisRelayStore::RedisRelayStore(const RedisAddress& address)
     : address_(address)
     , channel_(prefix + "appended:" + std::to_string(address.database))
-    , redis_(address, std::chrono::milliseconds(1000))
+    , redis_(address, timeout)
 {
 }
 
@@ -228,17 +297,12 @@ void RedisRelayStore::bind(const std::string& token, const Credential& who, cons
 
 std::optional<Credential> RedisRelayStore::credential(const std::string& token)
 {
-    const auto reply = redis_.command({"HMGET", key("token", sha256Hex(token)), "number", "role", "device"});
-    if (reply->type != REDIS_REPLY_ARRAY || reply->elements != 3 || reply->element[0]->type != REDIS_REPLY_STRING)
-        return std::nullopt;
-    return Credential{text(reply->element[0]), text(reply->element[1]), text(reply->element[2])};
+    return credentialOf(*redis_.command(credentialCommand(token)));
 }
 
 void RedisRelayStore::touch(const Credential& who, std::int64_t now)
 {
-    redis_.script(touchScript, {key("devices", who.number), key("seq", who.number)},
-                  {who.role + '\n' + who.deviceId, std::to_string(now), std::to_string(limits_.idleAccountLifetimeMs),
-                   prefix + "token:"});
+    redis_.script(touchScript, touchKeys(who.number), touchArguments(who, now));
 }
 
 std::vector<Device> RedisRelayStore::devices(const std::string& number)
@@ -312,28 +376,32 @@ bool RedisRelayStore::redeemCode(const std::string& number, const std::string& c
 
 Event RedisRelayStore::append(const std::string& number, EventDraft draft, std::int64_t at)
 {
-    const auto reply = redis_.script(appendScript, {key("seq", number), key("events", number)},
-                                     {std::to_string(at), draft.toJson().dump(),
-                                      std::to_string(limits_.eventsPerAccount), std::to_string(limits_.eventLifetimeMs),
-                                      std::to_string(limits_.idleAccountLifetimeMs), channel_, number});
+    const auto reply = redis_.script(appendScript, eventKeys(number), appendArguments(number, draft, at));
     return Event{std::move(draft), reply->integer, at};
 }
 
 EventBatch RedisRelayStore::eventsAfter(const std::string& number, std::int64_t cursor, std::size_t limit)
 {
-    const auto reply = redis_.script(eventsScript, {key("seq", number), key("events", number)},
-                                     {std::to_string(cursor), std::to_string(limit)});
-    if (reply->type != REDIS_REPLY_ARRAY || reply->elements != 3 || reply->element[2]->type != REDIS_REPLY_ARRAY)
-        throw std::runtime_error("redis: an unexpected reply to an events read");
-    const bool fromOldest = reply->element[1]->integer == 1;
-    EventBatch batch;
-    batch.cursor = fromOldest ? reply->element[0]->integer : cursor;
-    const redisReply* kept = reply->element[2];
-    for (std::size_t i = 0; i < kept->elements; ++i)
-        batch.events.push_back(parseEvent(text(kept->element[i])));
-    if (!batch.events.empty())
-        batch.cursor = batch.events.back().seq;
-    return batch;
+    return batchOf(redis_.script(eventsScript, eventKeys(number), eventsArguments(cursor, limit)), cursor);
+}
+
+std::vector<std::string> RedisRelayStore::touchArguments(const Credential& who, std::int64_t now) const
+{
+    return {who.role + '\n' + who.deviceId, std::to_string(now), std::to_string(limits_.idleAccountLifetimeMs),
+            prefix + "token:"};
+}
+
+std::vector<std::string> RedisRelayStore::appendArguments(const std::string& number, const EventDraft& draft,
+                                                          std::int64_t at) const
+{
+    return {std::to_string(at),
+            draft.toJson().dump(),
+            std::to_string(limits_.eventsPerAccount),
+            std::to_string(limits_.eventLifetimeMs),
+            std::to_string(limits_.idleAccountLifetimeMs),
+            channel_,
+            number,
+            std::to_string(limits_.textBytesPerAccount)};
 }
 
 void RedisRelayStore::watchAppends(std::function<void(const std::string&)> appended)
@@ -341,6 +409,47 @@ void RedisRelayStore::watchAppends(std::function<void(const std::string&)> appen
     watcher_.reset();
     if (appended)
         watcher_ = std::make_unique<RedisAppendWatcher>(address_, channel_, std::move(appended));
+}
+
+asio::awaitable<RedisAsyncConnection*> RedisRelayStore::connection()
+{
+    co_return &RedisAsyncConnection::of(co_await asio::this_coro::executor, address_, timeout);
+}
+
+// The awaited calls take no lock: each thread has a connection of its own.
+
+asio::awaitable<void> RedisRelayStore::asyncPing(std::mutex&)
+{
+    RedisAsyncConnection* redis = co_await connection();
+    co_await redis->command(pingCommand());
+}
+
+asio::awaitable<std::optional<Credential>> RedisRelayStore::asyncCredential(std::string token, std::mutex&)
+{
+    RedisAsyncConnection* redis = co_await connection();
+    const RedisReply reply = co_await redis->command(credentialCommand(token));
+    co_return credentialOf(*reply);
+}
+
+asio::awaitable<void> RedisRelayStore::asyncTouch(Credential who, std::int64_t now, std::mutex&)
+{
+    RedisAsyncConnection* redis = co_await connection();
+    co_await redis->script(touchScript, touchKeys(who.number), touchArguments(who, now));
+}
+
+asio::awaitable<Event> RedisRelayStore::asyncAppend(std::string number, EventDraft draft, std::int64_t at, std::mutex&)
+{
+    RedisAsyncConnection* redis = co_await connection();
+    const RedisReply reply = co_await redis->script(appendScript, eventKeys(number), appendArguments(number, draft, at));
+    co_return Event{std::move(draft), reply->integer, at};
+}
+
+asio::awaitable<EventBatch> RedisRelayStore::asyncEventsAfter(std::string number, std::int64_t cursor,
+                                                              std::size_t limit, std::mutex&)
+{
+    RedisAsyncConnection* redis = co_await connection();
+    const RedisReply reply = co_await redis->script(eventsScript, eventKeys(number), eventsArguments(cursor, limit));
+    co_return batchOf(reply, cursor);
 }
 
 } // namespace tellwire

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RedisAddress.h"
+#include "RedisAsyncConnection.h"
 #include "RedisConnection.h"
 #include "RelayStore.h"
 
@@ -37,7 +38,20 @@ public:
     EventBatch eventsAfter(const std::string& number, std::int64_t cursor, std::size_t limit) override;
     void watchAppends(std::function<void(const std::string&)> appended) override;
 
+    boost::asio::awaitable<void> asyncPing(std::mutex& lock) override;
+    boost::asio::awaitable<std::optional<Credential>> asyncCredential(std::string token, std::mutex& lock) override;
+    boost::asio::awaitable<void> asyncTouch(Credential who, std::int64_t now, std::mutex& lock) override;
+    boost::asio::awaitable<Event> asyncAppend(std::string number, EventDraft draft, std::int64_t at,
+                                              std::mutex& lock) override;
+    boost::asio::awaitable<EventBatch> asyncEventsAfter(std::string number, std::int64_t cursor, std::size_t limit,
+                                                        std::mutex& lock) override;
+
 private:
+    // This thread's connection for the awaited calls.
+    boost::asio::awaitable<RedisAsyncConnection*> connection();
+    std::vector<std::string> touchArguments(const Credential& who, std::int64_t now) const;
+    std::vector<std::string> appendArguments(const std::string& number, const EventDraft& draft, std::int64_t at) const;
+
     RedisAddress address_;
     std::string channel_;
     RedisConnection redis_;

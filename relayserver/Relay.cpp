@@ -9,6 +9,8 @@
 
 namespace tellwire {
 
+namespace asio = boost::asio;
+
 namespace {
 
 bool isCodeShaped(std::string_view code)
@@ -169,50 +171,54 @@ Outcome<bool> Relay::removeDevice(const Credential& who, std::string_view device
     return store_->removeDevice(who.number, std::string(deviceId));
 }
 
-std::optional<Credential> Relay::identify(std::string_view token)
+asio::awaitable<std::optional<Credential>> Relay::identify(std::string token)
 {
-    std::lock_guard lock(mutex_);
-    std::optional<Credential> who = store_->credential(std::string(token));
-    if (who) {
-        // Last seen to the minute: a write per request would cost more than it tells.
-        const std::int64_t current = now();
+    std::optional<Credential> who = co_await store_->asyncCredential(std::move(token), mutex_);
+    if (!who)
+        co_return who;
+    // Last seen to the minute: a write per request would cost more than it tells.
+    const std::int64_t current = now();
+    bool due = false;
+    {
+        std::lock_guard lock(mutex_);
         auto& stored = touched_[who->number + '\n' + who->role + '\n' + who->deviceId];
-        if (current - stored >= 60 * 1000) {
-            store_->touch(*who, current);
+        due = current - stored >= 60 * 1000;
+        if (due)
             stored = current;
-        }
         if (touched_.size() > 4096)
             touched_.clear();
     }
-    return who;
+    if (due)
+        co_await store_->asyncTouch(*who, current, mutex_);
+    co_return who;
 }
 
-Outcome<PublishedEvent> Relay::publish(const Credential& who, EventDraft draft)
+asio::awaitable<Outcome<PublishedEvent>> Relay::publish(Credential who, EventDraft draft)
 {
     if (who.role != "phone")
-        return Refusal::forbidden();
-    PublishedEvent published;
-    {
-        std::lock_guard lock(mutex_);
-        const Event event = store_->append(who.number, std::move(draft), now());
-        published = {event.seq, event.at};
-    }
+        co_return Refusal::forbidden();
+    const Event event = co_await store_->asyncAppend(who.number, std::move(draft), now(), mutex_);
     metrics_.countPublished();
     wake(who.number);
-    return published;
+    co_return PublishedEvent{event.seq, event.at};
 }
 
-Outcome<EventBatch> Relay::lookForEvents(const Credential& who, std::int64_t cursor)
+asio::awaitable<Outcome<EventBatch>> Relay::lookForEvents(Credential who, std::int64_t cursor)
 {
     if (who.role != "desktop")
-        return Refusal::forbidden();
-    std::lock_guard lock(mutex_);
-    if (listening_.size() < 4096 && listening_.insert(who.number + '\n' + who.deviceId).second)
+        co_return Refusal::forbidden();
+    bool first = false;
+    {
+        std::lock_guard lock(mutex_);
+        first = listening_.size() < 4096 && listening_.insert(who.number + '\n' + who.deviceId).second;
+    }
+    if (first)
         say("a desktop of " + who.number + " is listening");
-    EventBatch batch = store_->eventsAfter(who.number, cursor, options_.limits.eventsPerReply);
+    EventBatch batch = co_await store_->asyncEventsAfter(who.number, cursor, options_.limits.eventsPerReply, mutex_);
+    const std::int64_t current = now();
     for (const Event& event : batch.events)
-        metrics_.countDelivered(now() - event.at);
-    return batch;
+        metrics_.countDelivered(current - event.at);
+    co_return batch;
 }
 
 bool Relay::holdPoll()
@@ -273,13 +279,12 @@ std::string Relay::metricsText()
     return metrics_.text(heldPolls_);
 }
 
-Outcome<bool> Relay::health()
+asio::awaitable<Outcome<bool>> Relay::health()
 {
-    std::lock_guard lock(mutex_);
-    if (stopping_)
-        return Refusal{503, "stopping", "中继正在停止，请稍后重试"};
-    store_->ping();
-    return true;
+    if (isStopping())
+        co_return Refusal{503, "stopping", "中继正在停止，请稍后重试"};
+    co_await store_->asyncPing(mutex_);
+    co_return true;
 }
 
 void Relay::stop()

@@ -6,6 +6,8 @@
 #include "RelayOptions.h"
 #include "RelayStore.h"
 
+#include <boost/asio/awaitable.hpp>
+
 #include <functional>
 #include <condition_variable>
 #include <cstdint>
@@ -47,7 +49,7 @@ public:
     // of `phone`; it replaces that device's previous token.
     Outcome<std::string> verify(std::string_view phone, std::string_view code,
                                 std::string_view role, std::string_view deviceId);
-    std::optional<Credential> identify(std::string_view token);
+    boost::asio::awaitable<std::optional<Credential>> identify(std::string token);
 
     // The account of this machine's desktop, which signs in with the local
     // secret instead of a text message.
@@ -61,12 +63,12 @@ public:
     Outcome<std::vector<Device>> devices(const Credential& who);
     Outcome<bool> removeDevice(const Credential& who, std::string_view deviceId);
 
-    Outcome<PublishedEvent> publish(const Credential& who, EventDraft draft);
+    boost::asio::awaitable<Outcome<PublishedEvent>> publish(Credential who, EventDraft draft);
 
     // One look at the account's events after `cursor`. With none, the server
     // holds the request (holdPoll) and looks again whenever woken for the
     // account, until the hold runs out or the relay stops.
-    Outcome<EventBatch> lookForEvents(const Credential& who, std::int64_t cursor);
+    boost::asio::awaitable<Outcome<EventBatch>> lookForEvents(Credential who, std::int64_t cursor);
     // Counts a held request; false, beyond the limit, to refuse it instead.
     bool holdPoll();
     void releasePoll();
@@ -80,7 +82,7 @@ public:
     // Answers every held request and makes new ones answer at once.
     void stop();
     // Whether this relay takes requests: its store answers and it is not stopping.
-    Outcome<bool> health();
+    boost::asio::awaitable<Outcome<bool>> health();
 
     // Waits until at least `count` events requests are held (tests, tools).
     bool waitForHeldPolls(std::size_t count, std::chrono::milliseconds timeout);

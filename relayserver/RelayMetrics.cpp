@@ -19,11 +19,17 @@ bool isRoute(const std::string& path)
 
 } // namespace
 
-void RelayMetrics::countRequest(const std::string& method, const std::string& path, int status)
+std::pair<std::string, std::string> RelayMetrics::label(const std::string& method, const std::string& path)
 {
     const bool known = method == "GET" || method == "POST";
+    return {known ? method : "other", known && isRoute(path) ? path : "other"};
+}
+
+void RelayMetrics::countRequest(const std::string& method, const std::string& path, int status)
+{
+    auto [countedMethod, route] = label(method, path);
     std::lock_guard lock(mutex_);
-    ++requests_[{known ? method : "other", known && isRoute(path) ? path : "other", status}];
+    ++requests_[{std::move(countedMethod), std::move(route), status}];
 }
 
 void RelayMetrics::countDelivered(std::int64_t latencyMs)

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <tuple>
+#include <utility>
 
 namespace tellwire {
 
@@ -17,6 +18,8 @@ public:
     // One answered request; paths the relay does not serve count as "other",
     // so that nobody can grow the table.
     void countRequest(const std::string& method, const std::string& path, int status);
+    // The method and route a request is counted and logged under.
+    static std::pair<std::string, std::string> label(const std::string& method, const std::string& path);
     void countPublished() { ++published_; }
     // One event handed to a desktop, `latencyMs` after it was published.
     void countDelivered(std::int64_t latencyMs);

@@ -7,9 +7,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <regex>
 
 namespace tellwire {
+
+namespace asio = boost::asio;
 
 namespace {
 
@@ -125,14 +128,22 @@ std::string RelayRoutes::arrivalLine(const HttpRequest& request)
     return line;
 }
 
-std::variant<HttpReply, HeldPoll> RelayRoutes::handle(const HttpRequest& request)
+std::string RelayRoutes::answerLine(const HttpRequest& request, int status, std::chrono::microseconds took)
+{
+    const auto [method, route] = RelayMetrics::label(request.method, splitTarget(request.target).first);
+    char milliseconds[32];
+    std::snprintf(milliseconds, sizeof milliseconds, "%.3f", double(took.count()) / 1000);
+    return "answer method=" + method + " route=" + route + " status=" + std::to_string(status) + " ms=" + milliseconds;
+}
+
+asio::awaitable<std::variant<HttpReply, HeldPoll>> RelayRoutes::handle(HttpRequest request)
 {
     try {
-        return route(request);
+        co_return co_await route(request);
     } catch (const StoreUnavailable&) {
-        return storeDown();
+        co_return storeDown();
     } catch (const std::exception&) {
-        return refusal(Refusal::internal());
+        co_return refusal(Refusal::internal());
     }
 }
 
@@ -142,75 +153,75 @@ HttpReply RelayRoutes::storeDown()
     return refusal(Refusal::unavailable());
 }
 
-std::optional<HttpReply> RelayRoutes::lookAgain(const HeldPoll& poll, bool expired)
+asio::awaitable<std::optional<HttpReply>> RelayRoutes::lookAgain(HeldPoll poll, bool expired)
 {
     try {
-        const auto batch = relay_.lookForEvents(poll.who, poll.cursor);
+        const auto batch = co_await relay_.lookForEvents(poll.who, poll.cursor);
         if (const auto* refused = std::get_if<Refusal>(&batch))
-            return refusal(*refused);
+            co_return refusal(*refused);
         const auto& events = std::get<EventBatch>(batch);
         if (events.events.empty() && !expired && !relay_.isStopping())
-            return std::nullopt;
-        return eventsReply(events);
+            co_return std::nullopt;
+        co_return eventsReply(events);
     } catch (const StoreUnavailable&) {
-        return storeDown();
+        co_return storeDown();
     } catch (const std::exception&) {
-        return refusal(Refusal::internal());
+        co_return refusal(Refusal::internal());
     }
 }
 
-std::variant<HttpReply, HeldPoll> RelayRoutes::route(const HttpRequest& request)
+asio::awaitable<std::variant<HttpReply, HeldPoll>> RelayRoutes::route(const HttpRequest& request)
 {
     if (reach_ == Reach::Loopback && !isLoopbackHost(request.host)) {
         HttpReply reply = refusal({421, "wrong_host", "只接受发往本机地址的请求"});
         reply.close = true;
-        return reply;
+        co_return reply;
     }
     const auto [path, query] = splitTarget(request.target);
     if (request.method == "POST")
-        return post(path, request);
+        co_return co_await post(path, request);
     if (request.method != "GET" && request.method != "HEAD") {
         HttpReply reply = refusal(Refusal::methodNotAllowed());
         reply.headers.emplace_back("Allow", "GET, POST");
         reply.close = true;
-        return reply;
+        co_return reply;
     }
     if (path == "/v1/events")
-        return readEvents(caller(request), query);
+        co_return co_await readEvents(co_await caller(request), query);
     if (path == "/v1/me")
-        return me(caller(request));
+        co_return me(co_await caller(request));
     if (path == "/v1/devices")
-        return devices(caller(request));
+        co_return devices(co_await caller(request));
     if (path == "/healthz")
-        return health();
+        co_return co_await health();
     if (path == "/metrics")
-        return HttpReply{200, "text/plain; version=0.0.4", relay_.metricsText(), {{"Cache-Control", "no-store"}}, false};
+        co_return HttpReply{200, "text/plain; version=0.0.4", relay_.metricsText(), {{"Cache-Control", "no-store"}}, false};
     static const std::regex pagePath("/|/[a-z0-9.-]+");
     if (std::regex_match(path, pagePath))
-        return page(path);
-    return refusal(Refusal::notFound());
+        co_return page(path);
+    co_return refusal(Refusal::notFound());
 }
 
-HttpReply RelayRoutes::post(const std::string& path, const HttpRequest& request)
+asio::awaitable<HttpReply> RelayRoutes::post(const std::string& path, const HttpRequest& request)
 {
     const auto body = nlohmann::json::parse(request.body, nullptr, false);
     if (body.is_discarded() || !body.is_object())
-        return refusal(Refusal::invalidJson());
+        co_return refusal(Refusal::invalidJson());
     if (path == "/v1/auth/phone/request")
-        return requestCode(body);
+        co_return requestCode(body);
     if (path == "/v1/auth/phone/verify")
-        return verify(body);
+        co_return verify(body);
     if (path == "/v1/events")
-        return publish(caller(request), body);
+        co_return co_await publish(co_await caller(request), body);
     if (path == "/v1/pairings")
-        return startPairing(caller(request));
+        co_return startPairing(co_await caller(request));
     if (path == "/v1/pairings/claim")
-        return claimPairing(body);
+        co_return claimPairing(body);
     if (path == "/v1/devices/remove")
-        return removeDevice(caller(request), body);
+        co_return removeDevice(co_await caller(request), body);
     if (path == "/v1/auth/local" && reach_ == Reach::Loopback)
-        return signInLocally(body);
-    return refusal(Refusal::notFound());
+        co_return signInLocally(body);
+    co_return refusal(Refusal::notFound());
 }
 
 HttpReply RelayRoutes::requestCode(const nlohmann::json& body)
@@ -240,10 +251,12 @@ HttpReply RelayRoutes::verify(const nlohmann::json& body)
     return answer(200, {{"token", std::get<std::string>(token)}});
 }
 
-std::optional<Credential> RelayRoutes::caller(const HttpRequest& request)
+asio::awaitable<std::optional<Credential>> RelayRoutes::caller(const HttpRequest& request)
 {
-    const auto token = bearerToken(request.authorization);
-    return token ? relay_.identify(*token) : std::nullopt;
+    auto token = bearerToken(request.authorization);
+    if (!token)
+        co_return std::nullopt;
+    co_return co_await relay_.identify(std::move(*token));
 }
 
 HttpReply RelayRoutes::me(const std::optional<Credential>& who)
@@ -253,24 +266,31 @@ HttpReply RelayRoutes::me(const std::optional<Credential>& who)
     return answer(200, {{"phone", who->number}, {"role", who->role}, {"device_id", who->deviceId}});
 }
 
-std::variant<HttpReply, HeldPoll> RelayRoutes::readEvents(const std::optional<Credential>& who, const Query& query)
+asio::awaitable<std::variant<HttpReply, HeldPoll>> RelayRoutes::readEvents(std::optional<Credential> who,
+                                                                               const Query& query)
 {
     if (!who)
-        return refusal(Refusal::unauthorized());
+        co_return refusal(Refusal::unauthorized());
     std::int64_t after = -1;
     if (const auto it = query.find("after"); it != query.end()) {
         const auto parsed = parseCursor(it->second);
         if (!parsed)
-            return refusal({400, "invalid_cursor", "after 必须是 -1 或非负整数"});
+            co_return refusal({400, "invalid_cursor", "after 必须是 -1 或非负整数"});
         after = *parsed;
     }
-    const auto batch = relay_.lookForEvents(*who, after);
+    const auto batch = co_await relay_.lookForEvents(*who, after);
     if (const auto* refused = std::get_if<Refusal>(&batch))
-        return refusal(*refused);
+        co_return refusal(*refused);
     const auto& events = std::get<EventBatch>(batch);
     if (!events.events.empty() || relay_.hold().count() == 0 || relay_.isStopping())
-        return eventsReply(events);
-    return HeldPoll{*who, after};
+        co_return eventsReply(events);
+    // Held after the cursor the read gave, so that a hold running out can answer it without another read.
+    co_return HeldPoll{*who, events.cursor};
+}
+
+HttpReply RelayRoutes::ranOut(const HeldPoll& poll)
+{
+    return eventsReply(EventBatch{{}, poll.cursor});
 }
 
 HttpReply RelayRoutes::eventsReply(const EventBatch& batch)
@@ -281,20 +301,20 @@ HttpReply RelayRoutes::eventsReply(const EventBatch& batch)
     return answer(200, {{"events", std::move(list)}, {"cursor", batch.cursor}});
 }
 
-HttpReply RelayRoutes::publish(const std::optional<Credential>& who, const nlohmann::json& body)
+asio::awaitable<HttpReply> RelayRoutes::publish(std::optional<Credential> who, const nlohmann::json& body)
 {
     if (!who)
-        return refusal(Refusal::unauthorized());
+        co_return refusal(Refusal::unauthorized());
     if (who->role != "phone")
-        return refusal(Refusal::forbidden());
+        co_return refusal(Refusal::forbidden());
     auto draft = EventDraft::fromJson(body);
     if (const auto* refused = std::get_if<Refusal>(&draft))
-        return refusal(*refused);
-    const auto published = relay_.publish(*who, std::move(std::get<EventDraft>(draft)));
+        co_return refusal(*refused);
+    const auto published = co_await relay_.publish(*who, std::move(std::get<EventDraft>(draft)));
     if (const auto* refused = std::get_if<Refusal>(&published))
-        return refusal(*refused);
+        co_return refusal(*refused);
     const auto& event = std::get<PublishedEvent>(published);
-    return answer(200, {{"seq", event.seq}, {"at", event.at}, {"cursor", event.seq}});
+    co_return answer(200, {{"seq", event.seq}, {"at", event.at}, {"cursor", event.seq}});
 }
 
 HttpReply RelayRoutes::signInLocally(const nlohmann::json& body)
@@ -363,12 +383,12 @@ HttpReply RelayRoutes::removeDevice(const std::optional<Credential>& who, const 
     return answer(200, {{"ok", true}});
 }
 
-HttpReply RelayRoutes::health()
+asio::awaitable<HttpReply> RelayRoutes::health()
 {
-    const auto healthy = relay_.health();
+    const auto healthy = co_await relay_.health();
     if (const auto* refused = std::get_if<Refusal>(&healthy))
-        return refusal(*refused);
-    return answer(200, {{"ok", true}});
+        co_return refusal(*refused);
+    co_return answer(200, {{"ok", true}});
 }
 
 HttpReply RelayRoutes::page(const std::string& path)

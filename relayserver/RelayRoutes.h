@@ -4,8 +4,10 @@
 #include "RelayServer.h"
 #include "RelayStore.h"
 
+#include <boost/asio/awaitable.hpp>
 #include <nlohmann/json_fwd.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -49,34 +51,39 @@ public:
     RelayRoutes(Relay& relay, Reach reach);
 
     // The reply, or a poll to hold.
-    std::variant<HttpReply, HeldPoll> handle(const HttpRequest& request);
+    boost::asio::awaitable<std::variant<HttpReply, HeldPoll>> handle(HttpRequest request);
     // Another look for a held poll: its reply once there are events, the
     // relay stops or the hold has `expired`; nothing while it should go on.
-    std::optional<HttpReply> lookAgain(const HeldPoll& poll, bool expired);
+    boost::asio::awaitable<std::optional<HttpReply>> lookAgain(HeldPoll poll, bool expired);
+    // The reply to a held poll whose hold ran out with no news: no events, the same cursor.
+    static HttpReply ranOut(const HeldPoll& poll);
     // One console line for a request as it arrives: method, path and cursor,
     // never tokens or text.
     static std::string arrivalLine(const HttpRequest& request);
+    // One console line for each answer: method, route, status and how long it took.
+    static std::string answerLine(const HttpRequest& request, int status, std::chrono::microseconds took);
     static HttpReply refusal(const Refusal& refusal);
 
 private:
     using Query = std::map<std::string, std::string>;
 
-    std::variant<HttpReply, HeldPoll> route(const HttpRequest& request);
-    HttpReply post(const std::string& path, const HttpRequest& request);
+    boost::asio::awaitable<std::variant<HttpReply, HeldPoll>> route(const HttpRequest& request);
+    boost::asio::awaitable<HttpReply> post(const std::string& path, const HttpRequest& request);
     HttpReply requestCode(const nlohmann::json& body);
     HttpReply verify(const nlohmann::json& body);
     HttpReply me(const std::optional<Credential>& who);
-    std::variant<HttpReply, HeldPoll> readEvents(const std::optional<Credential>& who, const Query& query);
-    HttpReply publish(const std::optional<Credential>& who, const nlohmann::json& body);
+    boost::asio::awaitable<std::variant<HttpReply, HeldPoll>> readEvents(std::optional<Credential> who,
+                                                                         const Query& query);
+    boost::asio::awaitable<HttpReply> publish(std::optional<Credential> who, const nlohmann::json& body);
     HttpReply signInLocally(const nlohmann::json& body);
     HttpReply startPairing(const std::optional<Credential>& who);
     HttpReply claimPairing(const nlohmann::json& body);
     HttpReply devices(const std::optional<Credential>& who);
     HttpReply removeDevice(const std::optional<Credential>& who, const nlohmann::json& body);
-    HttpReply health();
+    boost::asio::awaitable<HttpReply> health();
     HttpReply page(const std::string& path);
-    HttpReply eventsReply(const EventBatch& batch);
-    std::optional<Credential> caller(const HttpRequest& request);
+    static HttpReply eventsReply(const EventBatch& batch);
+    boost::asio::awaitable<std::optional<Credential>> caller(const HttpRequest& request);
     // 503 for a store that cannot be reached just now.
     HttpReply storeDown();
 

@@ -15,8 +15,11 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include <array>
 #include <cerrno>
+#include <cstdint>
 #include <list>
+#include <random>
 #include <thread>
 #include <unordered_map>
 
@@ -217,15 +220,21 @@ private:
                                 std::string(message[http::field::authorization]), message.body()};
             if (logLine_)
                 logLine_(RelayRoutes::arrivalLine(request));
+            const auto arrived = std::chrono::steady_clock::now();
             lowest.expires_never();
-            auto handled = routes_.handle(request);
+            const std::uint64_t wakesBefore = wakes_;
+            auto handled = co_await routes_.handle(request);
             HttpReply answer;
             if (auto* held = std::get_if<HeldPoll>(&handled))
-                answer = co_await hold(*held);
+                answer = co_await hold(*held, wakesBefore);
             else
                 answer = std::move(std::get<HttpReply>(handled));
             relay_.metrics().countRequest(request.method, request.target.substr(0, request.target.find('?')),
                                           answer.status);
+            if (logLine_)
+                logLine_(RelayRoutes::answerLine(request, answer.status,
+                                                 std::chrono::duration_cast<std::chrono::microseconds>(
+                                                     std::chrono::steady_clock::now() - arrived)));
             if (!co_await reply(stream, answer, message.keep_alive(), message.method() == http::verb::head))
                 co_return;
             if (answer.close || !message.keep_alive())
@@ -259,18 +268,34 @@ private:
         }
     }
 
-    // Holds the poll until its account has news, the hold runs out or the relay stops.
-    asio::awaitable<HttpReply> hold(const HeldPoll& poll)
+    // Holds the poll until its account has news, the hold runs out or the relay
+    // stops. `since`: the wakes counted before the poll's first read.
+    asio::awaitable<HttpReply> hold(const HeldPoll& poll, std::uint64_t since)
     {
         if (!relay_.holdPoll())
             co_return RelayRoutes::refusal(Refusal::busy());
-        const auto deadline = std::chrono::steady_clock::now() + relay_.hold();
+        // Between three quarters of the hold and all of it, so that polls begun
+        // together (desktops back after a restart) do not all end together.
+        const auto hold = relay_.hold() - relay_.hold() * std::uniform_int_distribution(0, 255)(random_) / 1024;
+        const auto deadline = std::chrono::steady_clock::now() + hold;
         asio::steady_timer timer(io_, deadline);
         const auto entry = held_.emplace(poll.who.number, &timer);
         std::optional<HttpReply> answer;
+        // A wake that came while a read was on its way to the store found no
+        // timer to end: the read may have missed its event, so it is made again.
+        bool look = wokenSince(poll.who.number, since);
         while (!answer) {
-            co_await timer.async_wait(tuple);
-            answer = routes_.lookAgain(poll, std::chrono::steady_clock::now() >= deadline || stopping_);
+            if (!look) {
+                auto [error] = co_await timer.async_wait(tuple);
+                // Ran out unwoken: nothing to read.
+                if (!error && !stopping_) {
+                    answer = RelayRoutes::ranOut(poll);
+                    break;
+                }
+            }
+            since = wakes_;
+            answer = co_await routes_.lookAgain(poll, std::chrono::steady_clock::now() >= deadline || stopping_);
+            look = wokenSince(poll.who.number, since);
             timer.expires_at(deadline);
         }
         held_.erase(entry);
@@ -278,13 +303,25 @@ private:
         co_return *answer;
     }
 
+    static std::size_t bucketOf(const std::string& number) { return std::hash<std::string>()(number) % 4096; }
+
+    // Whether the account (or every account) was woken after `since` wakes: a
+    // bucket shared with other accounts may say so needlessly, never wrongly not.
+    bool wokenSince(const std::string& number, std::uint64_t since) const
+    {
+        return lastWakeOfAll_ > since || lastWake_[bucketOf(number)] > since;
+    }
+
     void wake(const std::string& number)
     {
+        ++wakes_;
         if (number.empty()) {
+            lastWakeOfAll_ = wakes_;
             for (auto& [account, timer] : held_)
                 timer->cancel();
             return;
         }
+        lastWake_[bucketOf(number)] = wakes_;
         const auto [first, last] = held_.equal_range(number);
         for (auto it = first; it != last; ++it)
             it->second->cancel();
@@ -296,6 +333,11 @@ private:
     bool stopping_ = false;
     std::list<beast::tcp_stream*> idle_;
     std::unordered_multimap<std::string, asio::steady_timer*> held_;
+    std::uint64_t wakes_ = 0;
+    std::uint64_t lastWakeOfAll_ = 0; // the count of wakes at the last one for every account
+    std::array<std::uint64_t, 4096> lastWake_{}; // by a hash of the account number
+
+    std::minstd_rand random_{std::random_device()()};
 };
 
 RelayServer::RelayServer(Relay& relay, const std::optional<TlsFiles>& tls, Reach reach)

@@ -3,9 +3,12 @@
 #include "EventLog.h"
 #include "RelayOptions.h"
 
+#include <boost/asio/awaitable.hpp>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -77,6 +80,18 @@ public:
     virtual Event append(const std::string& number, EventDraft draft, std::int64_t at) = 0;
     // The kept events after `cursor`, as EventLog::after reads them.
     virtual EventBatch eventsAfter(const std::string& number, std::int64_t cursor, std::size_t limit) = 0;
+
+    // The calls of every events request and publish, awaited by the server's
+    // coroutines. A store over the network waits for its answers without
+    // holding the thread or `lock`; by default they are the calls above, made
+    // holding `lock`, the relay's, which orders every call to the store.
+    virtual boost::asio::awaitable<void> asyncPing(std::mutex& lock);
+    virtual boost::asio::awaitable<std::optional<Credential>> asyncCredential(std::string token, std::mutex& lock);
+    virtual boost::asio::awaitable<void> asyncTouch(Credential who, std::int64_t now, std::mutex& lock);
+    virtual boost::asio::awaitable<Event> asyncAppend(std::string number, EventDraft draft, std::int64_t at,
+                                                      std::mutex& lock);
+    virtual boost::asio::awaitable<EventBatch> asyncEventsAfter(std::string number, std::int64_t cursor,
+                                                                std::size_t limit, std::mutex& lock);
 
     // Tells `appended` of each event another relay appends to this store,
     // with its account's number, or with "" when events may have been missed;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -51,6 +52,9 @@ public:
         process_.terminate();
         process_.waitForFinished();
     }
+    // Hangs it (it takes connections and answers nothing), and lets it go on.
+    void pause() { ::kill(pid_t(process_.processId()), SIGSTOP); }
+    void resume() { ::kill(pid_t(process_.processId()), SIGCONT); }
     RedisAddress address() const { return {"127.0.0.1", port_, 0}; }
     std::string url() const { return "redis://127.0.0.1:" + std::to_string(port_); }
 

@@ -15,6 +15,7 @@
 
 #include <signal.h>
 
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -204,6 +205,19 @@ backend relays
     for (int n = 12; n <= 16; ++n)
         ASSERT_TRUE(sayThrough(n));
     ASSERT_TRUE(waitUntil([&] { return poller.received() == 16; }));
+
+    // A hung Redis: a publish is refused once its second is up, and the relay answers other requests meanwhile.
+    Instance& other = *instances[instances[0].get() == holder ? 1 : 0];
+    const auto publishes = [&] { return other.saw(""), other.console.count("request POST /v1/events"); };
+    const auto before = publishes();
+    redis.pause();
+    auto hung = std::async(std::launch::async, [&] { return say(other.origin, 17).status; });
+    ASSERT_TRUE(waitUntil([&] { return publishes() > before; }));
+    EXPECT_EQ(call(other.origin, "GET", "/").status, 200);
+    EXPECT_EQ(hung.wait_for(0s), std::future_status::timeout) << "the page was served while the publish waited";
+    EXPECT_EQ(hung.get(), 503);
+    redis.resume();
+    EXPECT_TRUE(other.sees("answer method=POST route=/v1/events status=503 ms="));
     std::lock_guard lock(poller.mutex);
     std::vector<std::string> expected;
     for (int n = 1; n <= 16; ++n)

@@ -13,11 +13,20 @@
 #include <fcitx/userinterface.h>
 #include <fcitx/userinterfacemanager.h>
 
+#include <chrono>
 #include <cstdint>
 
 namespace tellwire {
 
 namespace {
+
+// When a key leaves for Tellwire, on the clock Tellwire reads too.
+std::uint64_t sentNow()
+{
+    return std::uint64_t(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
 
 // One candidate of fcitx5's list; picking it asks Tellwire.
 class Candidate final : public fcitx::CandidateWord {
@@ -231,7 +240,7 @@ void TellwireAddon::keyEvent(const fcitx::InputMethodEntry&, fcitx::KeyEvent& ev
         focusIn(*ic);
     const fcitx::Key& key = event.rawKey();
     const std::optional<Answer> answer =
-        call(*ic, "ProcessKey", std::uint32_t(key.sym()), std::uint32_t(key.states().toInteger()));
+        call(*ic, "ProcessKey", std::uint32_t(key.sym()), std::uint32_t(key.states().toInteger()), sentNow());
     if (answer && answer->handled)
         event.filterAndAccept();
 }

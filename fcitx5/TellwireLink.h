@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TellwireProtocol.h"
+
 #include <fcitx-utils/dbus/bus.h>
 #include <fcitx-utils/dbus/servicewatcher.h>
 #include <fcitx-utils/event.h>
@@ -31,7 +33,7 @@ struct Answer {
 class TellwireLink {
 public:
     // How long fcitx5 may wait for one answer; past it the key goes on.
-    static constexpr std::chrono::milliseconds kBound{50};
+    static constexpr std::chrono::milliseconds kBound{protocol::kAnswerBoundMs};
 
     // output: what Tellwire pushes between calls, for the context id;
     // appeared: Tellwire has (re)started and serves the addon.

@@ -26,12 +26,19 @@ inline constexpr const char* kReplySignature = "bsbsibiasb";
 
 // Methods: FocusIn(s id, b secret), FocusOut(s id), Reset(s id),
 // SetSecret(s id, b secret), CaretMoved(s id), ProcessKey(s id, u keysym,
-// u state) with X11 keysyms and modifier masks, SelectCandidate(s id, u index),
+// u state, t sent) with X11 keysyms and modifier masks and the steady clock's
+// microseconds when the addon sent it, SelectCandidate(s id, u index),
 // Forget(s id) for a context that is gone; ShowPanel() and ShowSettings()
 // from fcitx5's input-method menu.
 inline constexpr const char* kOutputSignal = "Output";
 // Sent once Tellwire serves the addon, which then tells it where the focus is.
 inline constexpr const char* kReadySignal = "Ready";
+
+// fcitx5 waits this long for an answer; past it the key goes to the application.
+inline constexpr int kAnswerBoundMs = 50;
+// A key older than this when Tellwire reads it may have gone to the
+// application already: Tellwire leaves it alone rather than type it twice.
+inline constexpr int kFreshKeyMs = 30;
 
 enum Panel : int { kPanelUnchanged = 0, kPanelShow = 1, kPanelHide = 2 };
 

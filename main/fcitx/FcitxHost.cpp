@@ -11,6 +11,8 @@
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
 
+#include <chrono>
+
 namespace tellwire {
 
 FcitxHost::FcitxHost(DesktopState& state, Router& router, AppShell* shell, QObject* parent)
@@ -152,8 +154,15 @@ void FcitxHost::CaretMoved(const QString& id)
     });
 }
 
-void FcitxHost::ProcessKey(const QString& id, uint keysym, uint state)
+void FcitxHost::ProcessKey(const QString& id, uint keysym, uint state, qulonglong sent)
 {
+    // Both ends read the same steady clock (CLOCK_MONOTONIC).
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    if (now - std::chrono::microseconds(sent) > std::chrono::milliseconds(protocol::kFreshKeyMs)) {
+        answer(nullptr, [](VoiceInputController&) { return false; });
+        return;
+    }
     // Keys come only to the focused context; one unknown here means Tellwire
     // started after the focus went there.
     FcitxSession* session = focused_ == id ? sessions_.find(id) : nullptr;

@@ -32,7 +32,7 @@ public slots:
     Q_SCRIPTABLE void Reset(const QString& id);
     Q_SCRIPTABLE void SetSecret(const QString& id, bool secret);
     Q_SCRIPTABLE void CaretMoved(const QString& id);
-    Q_SCRIPTABLE void ProcessKey(const QString& id, uint keysym, uint state);
+    Q_SCRIPTABLE void ProcessKey(const QString& id, uint keysym, uint state, qulonglong sent);
     Q_SCRIPTABLE void SelectCandidate(const QString& id, uint index);
     Q_SCRIPTABLE void Forget(const QString& id);
     Q_SCRIPTABLE void ShowPanel();

@@ -6,6 +6,10 @@
 #include "Relay.h"
 #include "RelayServer.h"
 
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/use_future.hpp>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -29,6 +33,15 @@ void require(bool condition, const char* what)
     }
 }
 
+template <typename T>
+T awaited(boost::asio::awaitable<T> call)
+{
+    boost::asio::io_context io;
+    auto result = boost::asio::co_spawn(io, std::move(call), boost::asio::use_future);
+    io.run();
+    return result.get();
+}
+
 struct LiveRelay {
     Relay relay{RelayOptions{.fixedCode = "123456", .hold = std::chrono::milliseconds(0)}};
     RelayServer server{relay};
@@ -39,8 +52,8 @@ struct LiveRelay {
 
     std::string token(const char* role)
     {
-        require(std::holds_alternative<std::string>(relay.requestCode("13800138000")), "no code");
-        const auto issued = relay.verify("13800138000", "123456", role, std::string("fuzz-") + role);
+        require(std::holds_alternative<std::string>(awaited(relay.requestCode("13800138000"))), "no code");
+        const auto issued = awaited(relay.verify("13800138000", "123456", role, std::string("fuzz-") + role));
         require(std::holds_alternative<std::string>(issued), "no sign-in");
         return std::get<std::string>(issued);
     }

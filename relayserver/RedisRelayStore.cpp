@@ -227,6 +227,109 @@ std::vector<std::string> eventsArguments(std::int64_t cursor, std::size_t limit)
     return {std::to_string(cursor), std::to_string(limit)};
 }
 
+// A script with its keys and arguments, the same for the direct and the awaited call.
+struct ScriptCall {
+    const char* source;
+    std::vector<std::string> keys;
+    std::vector<std::string> arguments;
+};
+
+ScriptCall bindCall(const std::string& token, const Credential& who, const std::string& name, std::int64_t now,
+                    const RelayLimits& limits)
+{
+    const std::string hash = sha256Hex(token);
+    return {bindScript,
+            {key("devices", who.number), key("token", hash), prefix + "order"},
+            {who.number, who.role, who.deviceId, name, std::to_string(now), std::to_string(limits.devicesPerAccount),
+             std::to_string(limits.idleAccountLifetimeMs), hash, prefix + "token:"}};
+}
+
+std::vector<std::string> devicesCommand(const std::string& number)
+{
+    return {"HGETALL", key("devices", number)};
+}
+
+ScriptCall removeCall(const std::string& number, const std::string& deviceId)
+{
+    return {removeScript, {key("devices", number)}, {deviceId, prefix + "token:"}};
+}
+
+ScriptCall addPairingCall(const std::string& secret, const std::string& number, std::int64_t expiresAt,
+                          const RelayLimits& limits)
+{
+    const std::string hash = sha256Hex(secret);
+    // Kept a while past its expiry by Redis's clock; the relay's clock decides.
+    const std::int64_t keep = 2 * limits.pairingLifetimeMs + 60 * 1000;
+    return {addPairingScript,
+            {key("pairing", hash), key("pairings", number), prefix + "order"},
+            {number, std::to_string(expiresAt), std::to_string(limits.pairingsPerAccount), hash, prefix + "pairing:",
+             std::to_string(keep)}};
+}
+
+ScriptCall claimCall(const std::string& secret, std::int64_t now)
+{
+    const std::string hash = sha256Hex(secret);
+    return {claimScript, {key("pairing", hash)}, {std::to_string(now), prefix + "pairings:", hash}};
+}
+
+ScriptCall addCodeCall(const std::string& number, const std::string& code, std::int64_t now, const RelayLimits& limits)
+{
+    const std::int64_t keep = limits.codeLifetimeMs + 2 * 60 * 1000;
+    return {addCodeScript,
+            {key("codes", number)},
+            {code, std::to_string(now), std::to_string(limits.codeLifetimeMs),
+             std::to_string(limits.codeRequestsPerMinute), std::to_string(limits.liveCodesPerNumber),
+             std::to_string(keep)}};
+}
+
+ScriptCall redeemCall(const std::string& number, const std::string& code, std::int64_t now, const RelayLimits& limits)
+{
+    return {redeemScript, {key("codes", number)}, {code, std::to_string(now), std::to_string(limits.wrongCodesAllowed)}};
+}
+
+RedisReply run(RedisConnection& redis, const ScriptCall& call)
+{
+    return redis.script(call.source, call.keys, call.arguments);
+}
+
+asio::awaitable<RedisReply> run(RedisAsyncConnection& redis, ScriptCall call)
+{
+    co_return co_await redis.script(call.source, std::move(call.keys), std::move(call.arguments));
+}
+
+std::optional<std::string> claimedOf(const redisReply& reply)
+{
+    if (reply.type != REDIS_REPLY_STRING)
+        return std::nullopt;
+    return text(&reply);
+}
+
+std::vector<Device> devicesOf(const redisReply& reply)
+{
+    struct Listed {
+        Device device;
+        std::int64_t order;
+    };
+    std::vector<Listed> listed;
+    for (std::size_t i = 0; reply.type == REDIS_REPLY_ARRAY && i + 1 < reply.elements; i += 2) {
+        const std::string field = text(reply.element[i]);
+        const auto kept = nlohmann::json::parse(text(reply.element[i + 1]), nullptr, false);
+        const auto newline = field.find('\n');
+        if (newline == std::string::npos || !kept.is_object())
+            continue;
+        listed.push_back({{field.substr(newline + 1), field.substr(0, newline), kept.value("n", ""),
+                           std::stoll(kept.value("l", "0"))},
+                          kept.value("s", std::int64_t(0))});
+    }
+    std::sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
+        return std::tie(a.device.lastSeen, a.order) > std::tie(b.device.lastSeen, b.order);
+    });
+    std::vector<Device> devices;
+    for (Listed& entry : listed)
+        devices.push_back(std::move(entry.device));
+    return devices;
+}
+
 std::optional<Credential> credentialOf(const redisReply& reply)
 {
     if (reply.type != REDIS_REPLY_ARRAY || reply.elements != 3 || reply.element[0]->type != REDIS_REPLY_STRING)
@@ -288,11 +391,7 @@ void RedisRelayStore::ping()
 
 void RedisRelayStore::bind(const std::string& token, const Credential& who, const std::string& name, std::int64_t now)
 {
-    const std::string hash = sha256Hex(token);
-    redis_.script(bindScript, {key("devices", who.number), key("token", hash), prefix + "order"},
-                  {who.number, who.role, who.deviceId, name, std::to_string(now),
-                   std::to_string(limits_.devicesPerAccount), std::to_string(limits_.idleAccountLifetimeMs), hash,
-                   prefix + "token:"});
+    run(redis_, bindCall(token, who, name, now, limits_));
 }
 
 std::optional<Credential> RedisRelayStore::credential(const std::string& token)
@@ -307,71 +406,32 @@ void RedisRelayStore::touch(const Credential& who, std::int64_t now)
 
 std::vector<Device> RedisRelayStore::devices(const std::string& number)
 {
-    const auto reply = redis_.command({"HGETALL", key("devices", number)});
-    struct Listed {
-        Device device;
-        std::int64_t order;
-    };
-    std::vector<Listed> listed;
-    for (std::size_t i = 0; reply->type == REDIS_REPLY_ARRAY && i + 1 < reply->elements; i += 2) {
-        const std::string field = text(reply->element[i]);
-        const auto kept = nlohmann::json::parse(text(reply->element[i + 1]), nullptr, false);
-        const auto newline = field.find('\n');
-        if (newline == std::string::npos || !kept.is_object())
-            continue;
-        listed.push_back({{field.substr(newline + 1), field.substr(0, newline), kept.value("n", ""),
-                           std::stoll(kept.value("l", "0"))},
-                          kept.value("s", std::int64_t(0))});
-    }
-    std::sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
-        return std::tie(a.device.lastSeen, a.order) > std::tie(b.device.lastSeen, b.order);
-    });
-    std::vector<Device> devices;
-    for (Listed& entry : listed)
-        devices.push_back(std::move(entry.device));
-    return devices;
+    return devicesOf(*redis_.command(devicesCommand(number)));
 }
 
 bool RedisRelayStore::removeDevice(const std::string& number, const std::string& deviceId)
 {
-    return redis_.script(removeScript, {key("devices", number)}, {deviceId, prefix + "token:"})->integer == 1;
+    return run(redis_, removeCall(number, deviceId))->integer == 1;
 }
 
 void RedisRelayStore::addPairing(const std::string& secret, const std::string& number, std::int64_t expiresAt)
 {
-    const std::string hash = sha256Hex(secret);
-    // Kept a while past its expiry by Redis's clock; the relay's clock decides.
-    const std::int64_t keep = 2 * limits_.pairingLifetimeMs + 60 * 1000;
-    redis_.script(addPairingScript, {key("pairing", hash), key("pairings", number), prefix + "order"},
-                  {number, std::to_string(expiresAt), std::to_string(limits_.pairingsPerAccount), hash,
-                   prefix + "pairing:", std::to_string(keep)});
+    run(redis_, addPairingCall(secret, number, expiresAt, limits_));
 }
 
 std::optional<std::string> RedisRelayStore::claimPairing(const std::string& secret, std::int64_t now)
 {
-    const std::string hash = sha256Hex(secret);
-    const auto reply = redis_.script(claimScript, {key("pairing", hash)},
-                                     {std::to_string(now), prefix + "pairings:", hash});
-    if (reply->type != REDIS_REPLY_STRING)
-        return std::nullopt;
-    return text(reply.get());
+    return claimedOf(*run(redis_, claimCall(secret, now)));
 }
 
 bool RedisRelayStore::addCode(const std::string& number, const std::string& code, std::int64_t now)
 {
-    const std::int64_t keep = limits_.codeLifetimeMs + 2 * 60 * 1000;
-    return redis_.script(addCodeScript, {key("codes", number)},
-                         {code, std::to_string(now), std::to_string(limits_.codeLifetimeMs),
-                          std::to_string(limits_.codeRequestsPerMinute), std::to_string(limits_.liveCodesPerNumber),
-                          std::to_string(keep)})
-               ->integer == 1;
+    return run(redis_, addCodeCall(number, code, now, limits_))->integer == 1;
 }
 
 bool RedisRelayStore::redeemCode(const std::string& number, const std::string& code, std::int64_t now)
 {
-    return redis_.script(redeemScript, {key("codes", number)},
-                         {code, std::to_string(now), std::to_string(limits_.wrongCodesAllowed)})
-               ->integer == 1;
+    return run(redis_, redeemCall(number, code, now, limits_))->integer == 1;
 }
 
 Event RedisRelayStore::append(const std::string& number, EventDraft draft, std::int64_t at)
@@ -450,6 +510,57 @@ asio::awaitable<EventBatch> RedisRelayStore::asyncEventsAfter(std::string number
     RedisAsyncConnection* redis = co_await connection();
     const RedisReply reply = co_await redis->script(eventsScript, eventKeys(number), eventsArguments(cursor, limit));
     co_return batchOf(reply, cursor);
+}
+
+asio::awaitable<void> RedisRelayStore::asyncBind(std::string token, Credential who, std::string name, std::int64_t now,
+                                                 std::mutex&)
+{
+    RedisAsyncConnection* redis = co_await connection();
+    co_await run(*redis, bindCall(token, who, name, now, limits_));
+}
+
+asio::awaitable<std::vector<Device>> RedisRelayStore::asyncDevices(std::string number, std::mutex&)
+{
+    RedisAsyncConnection* redis = co_await connection();
+    const RedisReply reply = co_await redis->command(devicesCommand(number));
+    co_return devicesOf(*reply);
+}
+
+asio::awaitable<bool> RedisRelayStore::asyncRemoveDevice(std::string number, std::string deviceId, std::mutex&)
+{
+    RedisAsyncConnection* redis = co_await connection();
+    const RedisReply reply = co_await run(*redis, removeCall(number, deviceId));
+    co_return reply->integer == 1;
+}
+
+asio::awaitable<void> RedisRelayStore::asyncAddPairing(std::string secret, std::string number, std::int64_t expiresAt,
+                                                       std::mutex&)
+{
+    RedisAsyncConnection* redis = co_await connection();
+    co_await run(*redis, addPairingCall(secret, number, expiresAt, limits_));
+}
+
+asio::awaitable<std::optional<std::string>> RedisRelayStore::asyncClaimPairing(std::string secret, std::int64_t now,
+                                                                               std::mutex&)
+{
+    RedisAsyncConnection* redis = co_await connection();
+    const RedisReply reply = co_await run(*redis, claimCall(secret, now));
+    co_return claimedOf(*reply);
+}
+
+asio::awaitable<bool> RedisRelayStore::asyncAddCode(std::string number, std::string code, std::int64_t now, std::mutex&)
+{
+    RedisAsyncConnection* redis = co_await connection();
+    const RedisReply reply = co_await run(*redis, addCodeCall(number, code, now, limits_));
+    co_return reply->integer == 1;
+}
+
+asio::awaitable<bool> RedisRelayStore::asyncRedeemCode(std::string number, std::string code, std::int64_t now,
+                                                       std::mutex&)
+{
+    RedisAsyncConnection* redis = co_await connection();
+    const RedisReply reply = co_await run(*redis, redeemCall(number, code, now, limits_));
+    co_return reply->integer == 1;
 }
 
 } // namespace tellwire

@@ -45,6 +45,18 @@ public:
                                               std::mutex& lock) override;
     boost::asio::awaitable<EventBatch> asyncEventsAfter(std::string number, std::int64_t cursor, std::size_t limit,
                                                         std::mutex& lock) override;
+    boost::asio::awaitable<void> asyncBind(std::string token, Credential who, std::string name, std::int64_t now,
+                                           std::mutex& lock) override;
+    boost::asio::awaitable<std::vector<Device>> asyncDevices(std::string number, std::mutex& lock) override;
+    boost::asio::awaitable<bool> asyncRemoveDevice(std::string number, std::string deviceId, std::mutex& lock) override;
+    boost::asio::awaitable<void> asyncAddPairing(std::string secret, std::string number, std::int64_t expiresAt,
+                                                 std::mutex& lock) override;
+    boost::asio::awaitable<std::optional<std::string>> asyncClaimPairing(std::string secret, std::int64_t now,
+                                                                         std::mutex& lock) override;
+    boost::asio::awaitable<bool> asyncAddCode(std::string number, std::string code, std::int64_t now,
+                                              std::mutex& lock) override;
+    boost::asio::awaitable<bool> asyncRedeemCode(std::string number, std::string code, std::int64_t now,
+                                                 std::mutex& lock) override;
 
 private:
     // This thread's connection for the awaited calls.

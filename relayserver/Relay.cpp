@@ -50,20 +50,16 @@ void Relay::say(const std::string& line) const
         options_.notice(line);
 }
 
-Outcome<std::string> Relay::requestCode(std::string_view phone)
+asio::awaitable<Outcome<std::string>> Relay::requestCode(std::string phone)
 {
     const auto number = accountNumber(phone);
     if (!number)
-        return Refusal::invalidPhone();
+        co_return Refusal::invalidPhone();
     const std::string code = options_.fixedCode ? *options_.fixedCode : RandomSource::digits(6);
-    bool issued = false;
-    {
-        std::lock_guard lock(mutex_);
-        issued = store_->addCode(*number, code, now());
-    }
+    const bool issued = co_await store_->asyncAddCode(*number, code, now(), mutex_);
     if (!issued) {
         say("code request for " + *number + " refused: too many requests");
-        return Refusal::rateLimited();
+        co_return Refusal::rateLimited();
     }
     if (options_.sendCode) {
         options_.sendCode(*number, code);
@@ -71,104 +67,108 @@ Outcome<std::string> Relay::requestCode(std::string_view phone)
     } else {
         say("code " + code + " for " + *number + " (valid 5 minutes)");
     }
-    return code;
+    co_return code;
 }
 
-Outcome<std::string> Relay::verify(std::string_view phone, std::string_view code,
-                                   std::string_view role, std::string_view deviceId)
+asio::awaitable<Outcome<std::string>> Relay::verify(std::string phone, std::string code, std::string role,
+                                                    std::string deviceId)
 {
     const auto number = accountNumber(phone);
     if (!number)
-        return Refusal::invalidPhone();
+        co_return Refusal::invalidPhone();
     if (role != "desktop" && role != "phone")
-        return Refusal{400, "invalid_role", "role 必须是 desktop 或 phone"};
+        co_return Refusal{400, "invalid_role", "role 必须是 desktop 或 phone"};
     if (deviceId.size() > EventDraft::maxIdBytes)
-        return Refusal::invalidRequest("device_id 过长");
-
-    std::string token;
-    {
-        std::lock_guard lock(mutex_);
-        if (!isCodeShaped(code) || !store_->redeemCode(*number, std::string(code), now()))
-            return Refusal::invalidCode();
-        token = signIn(Credential{*number, std::string(role), std::string(deviceId)}, "");
-    }
-    say(std::string(role) + " signed in for " + *number);
-    return token;
+        co_return Refusal::invalidRequest("device_id 过长");
+    if (!isCodeShaped(code))
+        co_return Refusal::invalidCode();
+    const bool redeemed = co_await store_->asyncRedeemCode(*number, code, now(), mutex_);
+    if (!redeemed)
+        co_return Refusal::invalidCode();
+    // Named, not temporaries in the co_await: GCC 12 frees those twice.
+    Credential who{*number, role, deviceId};
+    std::string token = co_await signIn(std::move(who), std::string());
+    say(role + " signed in for " + *number);
+    co_return token;
 }
 
-std::string Relay::signIn(const Credential& who, std::string_view name)
+asio::awaitable<std::string> Relay::signIn(Credential who, std::string name)
 {
     std::string token = RandomSource::hex(32);
-    store_->bind(token, who, std::string(name), now());
-    return token;
+    co_await store_->asyncBind(token, std::move(who), std::move(name), now(), mutex_);
+    co_return token;
 }
 
-Outcome<std::string> Relay::signInLocally(std::string_view secret, std::string_view deviceId)
+asio::awaitable<Outcome<std::string>> Relay::signInLocally(std::string secret, std::string deviceId)
 {
     if (deviceId.empty() || deviceId.size() > EventDraft::maxIdBytes)
-        return Refusal::invalidRequest("device_id 为空或过长");
+        co_return Refusal::invalidRequest("device_id 为空或过长");
     // Compared in full whatever the first difference, so timing tells nothing.
     const std::string& expected = options_.localSecret;
     unsigned char difference = expected.empty() || secret.size() != expected.size();
     for (std::size_t i = 0; i < std::min(secret.size(), expected.size()); ++i)
         difference |= static_cast<unsigned char>(secret[i] ^ expected[i]);
     if (difference)
-        return Refusal{401, "invalid_secret", "本机密钥不正确"};
-    std::lock_guard lock(mutex_);
-    return signIn(Credential{localAccount, "desktop", std::string(deviceId)}, "");
+        co_return Refusal{401, "invalid_secret", "本机密钥不正确"};
+    Credential who{localAccount, "desktop", deviceId};
+    co_return co_await signIn(std::move(who), std::string());
 }
 
-Outcome<Pairing> Relay::startPairing(const Credential& who)
+Pairing Relay::newPairing() const
 {
-    if (who.role != "desktop")
-        return Refusal::forbidden();
     Pairing pairing{RandomSource::hex(16), options_.limits.pairingLifetimeMs / 1000, {}, options_.fingerprint};
     for (const std::string& origin : options_.phoneOrigins ? options_.phoneOrigins() : std::vector<std::string>())
         pairing.links.push_back(origin + "/#pair=" + pairing.secret);
-    std::lock_guard lock(mutex_);
-    store_->addPairing(pairing.secret, who.number, now() + options_.limits.pairingLifetimeMs);
     return pairing;
 }
 
-Outcome<std::string> Relay::claimPairing(std::string_view secret, std::string_view deviceId, std::string_view name)
+asio::awaitable<Outcome<Pairing>> Relay::startPairing(Credential who)
+{
+    if (who.role != "desktop")
+        co_return Refusal::forbidden();
+    const Pairing pairing = newPairing();
+    co_await store_->asyncAddPairing(pairing.secret, who.number, now() + options_.limits.pairingLifetimeMs, mutex_);
+    co_return pairing;
+}
+
+asio::awaitable<Outcome<std::string>> Relay::claimPairing(std::string secret, std::string deviceId, std::string name)
 {
     if (deviceId.empty() || deviceId.size() > EventDraft::maxIdBytes || name.size() > EventDraft::maxIdBytes)
-        return Refusal::invalidRequest("device_id 或 name 为空或过长");
-    std::string number;
+        co_return Refusal::invalidRequest("device_id 或 name 为空或过长");
+    const std::int64_t current = now();
+    bool limited = false;
     {
         std::lock_guard lock(mutex_);
-        const std::int64_t current = now();
         // Guessing is slowed for everyone alike: the secret has 128 bits anyway.
         while (!claims_.empty() && claims_.front() <= current - 60 * 1000)
             claims_.pop_front();
-        if (claims_.size() >= options_.limits.pairingClaimsPerMinute)
-            return Refusal::rateLimited();
-        claims_.push_back(current);
-        const auto claimed = store_->claimPairing(std::string(secret), current);
-        if (!claimed)
-            return Refusal{401, "invalid_pairing", "配对码无效或已过期，请在电脑上重新打开二维码"};
-        number = *claimed;
+        limited = claims_.size() >= options_.limits.pairingClaimsPerMinute;
+        if (!limited)
+            claims_.push_back(current);
     }
-    std::lock_guard lock(mutex_);
-    std::string token = signIn(Credential{number, "phone", std::string(deviceId)}, name);
-    say("phone paired with " + number);
-    return token;
+    if (limited)
+        co_return Refusal::rateLimited();
+    const auto claimed = co_await store_->asyncClaimPairing(std::move(secret), current, mutex_);
+    if (!claimed)
+        co_return Refusal{401, "invalid_pairing", "配对码无效或已过期，请在电脑上重新打开二维码"};
+    Credential who{*claimed, "phone", deviceId};
+    std::string token = co_await signIn(std::move(who), std::move(name));
+    say("phone paired with " + *claimed);
+    co_return token;
 }
 
-Outcome<std::vector<Device>> Relay::devices(const Credential& who)
+asio::awaitable<Outcome<std::vector<Device>>> Relay::devices(Credential who)
 {
     if (who.role != "desktop")
-        return Refusal::forbidden();
-    std::lock_guard lock(mutex_);
-    return store_->devices(who.number);
+        co_return Refusal::forbidden();
+    co_return co_await store_->asyncDevices(who.number, mutex_);
 }
 
-Outcome<bool> Relay::removeDevice(const Credential& who, std::string_view deviceId)
+asio::awaitable<Outcome<bool>> Relay::removeDevice(Credential who, std::string deviceId)
 {
     if (who.role != "desktop")
-        return Refusal::forbidden();
-    std::lock_guard lock(mutex_);
-    return store_->removeDevice(who.number, std::string(deviceId));
+        co_return Refusal::forbidden();
+    co_return co_await store_->asyncRemoveDevice(who.number, std::move(deviceId), mutex_);
 }
 
 asio::awaitable<std::optional<Credential>> Relay::identify(std::string token)

@@ -44,24 +44,25 @@ public:
     explicit Relay(RelayOptions options, std::unique_ptr<RelayStore> store = nullptr);
     ~Relay();
 
-    Outcome<std::string> requestCode(std::string_view phone);
+    boost::asio::awaitable<Outcome<std::string>> requestCode(std::string phone);
     // The new bearer token of the device `deviceId` in `role`, for the account
     // of `phone`; it replaces that device's previous token.
-    Outcome<std::string> verify(std::string_view phone, std::string_view code,
-                                std::string_view role, std::string_view deviceId);
+    boost::asio::awaitable<Outcome<std::string>> verify(std::string phone, std::string code, std::string role,
+                                                        std::string deviceId);
     boost::asio::awaitable<std::optional<Credential>> identify(std::string token);
 
     // The account of this machine's desktop, which signs in with the local
     // secret instead of a text message.
     static constexpr const char* localAccount = "local";
-    Outcome<std::string> signInLocally(std::string_view secret, std::string_view deviceId);
+    boost::asio::awaitable<Outcome<std::string>> signInLocally(std::string secret, std::string deviceId);
 
     // A single-use secret that signs a phone in to the desktop's account.
-    Outcome<Pairing> startPairing(const Credential& who);
-    Outcome<std::string> claimPairing(std::string_view secret, std::string_view deviceId, std::string_view name);
+    boost::asio::awaitable<Outcome<Pairing>> startPairing(Credential who);
+    boost::asio::awaitable<Outcome<std::string>> claimPairing(std::string secret, std::string deviceId,
+                                                              std::string name);
     // The devices signed in to the desktop's account, and signing one out.
-    Outcome<std::vector<Device>> devices(const Credential& who);
-    Outcome<bool> removeDevice(const Credential& who, std::string_view deviceId);
+    boost::asio::awaitable<Outcome<std::vector<Device>>> devices(Credential who);
+    boost::asio::awaitable<Outcome<bool>> removeDevice(Credential who, std::string deviceId);
 
     boost::asio::awaitable<Outcome<PublishedEvent>> publish(Credential who, EventDraft draft);
 
@@ -95,8 +96,10 @@ public:
 private:
     std::int64_t now() const;
     void say(const std::string& line) const;
-    // Binds a fresh token to the device; the lock must be held.
-    std::string signIn(const Credential& who, std::string_view name);
+    // A fresh secret with its links; outside the coroutine, which GCC 12 miscompiles with them.
+    Pairing newPairing() const;
+    // Binds a fresh token to the device.
+    boost::asio::awaitable<std::string> signIn(Credential who, std::string name);
     // Wakes the polls held for the account ("": for every account).
     void wake(const std::string& number);
 

@@ -191,7 +191,7 @@ asio::awaitable<std::variant<HttpReply, HeldPoll>> RelayRoutes::route(const Http
     if (path == "/v1/me")
         co_return me(co_await caller(request));
     if (path == "/v1/devices")
-        co_return devices(co_await caller(request));
+        co_return co_await devices(co_await caller(request));
     if (path == "/healthz")
         co_return co_await health();
     if (path == "/metrics")
@@ -208,47 +208,47 @@ asio::awaitable<HttpReply> RelayRoutes::post(const std::string& path, const Http
     if (body.is_discarded() || !body.is_object())
         co_return refusal(Refusal::invalidJson());
     if (path == "/v1/auth/phone/request")
-        co_return requestCode(body);
+        co_return co_await requestCode(body);
     if (path == "/v1/auth/phone/verify")
-        co_return verify(body);
+        co_return co_await verify(body);
     if (path == "/v1/events")
         co_return co_await publish(co_await caller(request), body);
     if (path == "/v1/pairings")
-        co_return startPairing(co_await caller(request));
+        co_return co_await startPairing(co_await caller(request));
     if (path == "/v1/pairings/claim")
-        co_return claimPairing(body);
+        co_return co_await claimPairing(body);
     if (path == "/v1/devices/remove")
-        co_return removeDevice(co_await caller(request), body);
+        co_return co_await removeDevice(co_await caller(request), body);
     if (path == "/v1/auth/local" && reach_ == Reach::Loopback)
-        co_return signInLocally(body);
+        co_return co_await signInLocally(body);
     co_return refusal(Refusal::notFound());
 }
 
-HttpReply RelayRoutes::requestCode(const nlohmann::json& body)
+asio::awaitable<HttpReply> RelayRoutes::requestCode(const nlohmann::json& body)
 {
     const auto phone = member(body, "phone");
     if (!phone)
-        return refusal(Refusal::invalidPhone());
-    const auto issued = relay_.requestCode(*phone);
+        co_return refusal(Refusal::invalidPhone());
+    const auto issued = co_await relay_.requestCode(*phone);
     if (const auto* refused = std::get_if<Refusal>(&issued))
-        return refusal(*refused);
-    return answer(200, {{"ok", true}, {"expires_in", 300}});
+        co_return refusal(*refused);
+    co_return answer(200, {{"ok", true}, {"expires_in", 300}});
 }
 
-HttpReply RelayRoutes::verify(const nlohmann::json& body)
+asio::awaitable<HttpReply> RelayRoutes::verify(const nlohmann::json& body)
 {
     const auto phone = member(body, "phone");
     if (!phone)
-        return refusal(Refusal::invalidPhone());
+        co_return refusal(Refusal::invalidPhone());
     const auto code = member(body, "code");
     const auto role = member(body, "role");
     const auto deviceId = member(body, "device_id");
     if (!code || !role || !deviceId)
-        return refusal(Refusal::invalidRequest("登录请求需要 phone、code、role 和 device_id"));
-    const auto token = relay_.verify(*phone, *code, *role, *deviceId);
+        co_return refusal(Refusal::invalidRequest("登录请求需要 phone、code、role 和 device_id"));
+    const auto token = co_await relay_.verify(*phone, *code, *role, *deviceId);
     if (const auto* refused = std::get_if<Refusal>(&token))
-        return refusal(*refused);
-    return answer(200, {{"token", std::get<std::string>(token)}});
+        co_return refusal(*refused);
+    co_return answer(200, {{"token", std::get<std::string>(token)}});
 }
 
 asio::awaitable<std::optional<Credential>> RelayRoutes::caller(const HttpRequest& request)
@@ -317,70 +317,70 @@ asio::awaitable<HttpReply> RelayRoutes::publish(std::optional<Credential> who, c
     co_return answer(200, {{"seq", event.seq}, {"at", event.at}, {"cursor", event.seq}});
 }
 
-HttpReply RelayRoutes::signInLocally(const nlohmann::json& body)
+asio::awaitable<HttpReply> RelayRoutes::signInLocally(const nlohmann::json& body)
 {
     const auto secret = member(body, "secret");
     const auto deviceId = member(body, "device_id");
     if (!secret || !deviceId)
-        return refusal(Refusal::invalidRequest("本机登录需要 secret 和 device_id"));
-    const auto token = relay_.signInLocally(*secret, *deviceId);
+        co_return refusal(Refusal::invalidRequest("本机登录需要 secret 和 device_id"));
+    const auto token = co_await relay_.signInLocally(*secret, *deviceId);
     if (const auto* refused = std::get_if<Refusal>(&token))
-        return refusal(*refused);
-    return answer(200, {{"token", std::get<std::string>(token)}});
+        co_return refusal(*refused);
+    co_return answer(200, {{"token", std::get<std::string>(token)}});
 }
 
-HttpReply RelayRoutes::startPairing(const std::optional<Credential>& who)
+asio::awaitable<HttpReply> RelayRoutes::startPairing(std::optional<Credential> who)
 {
     if (!who)
-        return refusal(Refusal::unauthorized());
-    const auto pairing = relay_.startPairing(*who);
+        co_return refusal(Refusal::unauthorized());
+    const auto pairing = co_await relay_.startPairing(*who);
     if (const auto* refused = std::get_if<Refusal>(&pairing))
-        return refusal(*refused);
+        co_return refusal(*refused);
     const auto& started = std::get<Pairing>(pairing);
-    return answer(200, {{"secret", started.secret}, {"expires_in", started.expiresInSeconds}, {"links", started.links},
+    co_return answer(200, {{"secret", started.secret}, {"expires_in", started.expiresInSeconds}, {"links", started.links},
                         {"fingerprint", started.fingerprint}});
 }
 
-HttpReply RelayRoutes::claimPairing(const nlohmann::json& body)
+asio::awaitable<HttpReply> RelayRoutes::claimPairing(const nlohmann::json& body)
 {
     const auto secret = member(body, "secret");
     const auto deviceId = member(body, "device_id");
     const auto name = body.contains("name") ? member(body, "name") : std::optional<std::string>("");
     if (!secret || !deviceId || !name)
-        return refusal(Refusal::invalidRequest("配对需要 secret 和 device_id"));
-    const auto token = relay_.claimPairing(*secret, *deviceId, *name);
+        co_return refusal(Refusal::invalidRequest("配对需要 secret 和 device_id"));
+    const auto token = co_await relay_.claimPairing(*secret, *deviceId, *name);
     if (const auto* refused = std::get_if<Refusal>(&token))
-        return refusal(*refused);
-    return answer(200, {{"token", std::get<std::string>(token)}});
+        co_return refusal(*refused);
+    co_return answer(200, {{"token", std::get<std::string>(token)}});
 }
 
-HttpReply RelayRoutes::devices(const std::optional<Credential>& who)
+asio::awaitable<HttpReply> RelayRoutes::devices(std::optional<Credential> who)
 {
     if (!who)
-        return refusal(Refusal::unauthorized());
-    const auto listed = relay_.devices(*who);
+        co_return refusal(Refusal::unauthorized());
+    const auto listed = co_await relay_.devices(*who);
     if (const auto* refused = std::get_if<Refusal>(&listed))
-        return refusal(*refused);
+        co_return refusal(*refused);
     nlohmann::json list = nlohmann::json::array();
     for (const Device& device : std::get<std::vector<Device>>(listed))
         list.push_back({{"device_id", device.deviceId}, {"role", device.role}, {"name", device.name},
                         {"last_seen", device.lastSeen}, {"this", device.deviceId == who->deviceId}});
-    return answer(200, {{"devices", std::move(list)}});
+    co_return answer(200, {{"devices", std::move(list)}});
 }
 
-HttpReply RelayRoutes::removeDevice(const std::optional<Credential>& who, const nlohmann::json& body)
+asio::awaitable<HttpReply> RelayRoutes::removeDevice(std::optional<Credential> who, const nlohmann::json& body)
 {
     if (!who)
-        return refusal(Refusal::unauthorized());
+        co_return refusal(Refusal::unauthorized());
     const auto deviceId = member(body, "device_id");
     if (!deviceId)
-        return refusal(Refusal::invalidRequest("需要 device_id"));
-    const auto removed = relay_.removeDevice(*who, *deviceId);
+        co_return refusal(Refusal::invalidRequest("需要 device_id"));
+    const auto removed = co_await relay_.removeDevice(*who, *deviceId);
     if (const auto* refused = std::get_if<Refusal>(&removed))
-        return refusal(*refused);
+        co_return refusal(*refused);
     if (!std::get<bool>(removed))
-        return refusal({404, "no_such_device", "没有这台设备"});
-    return answer(200, {{"ok", true}});
+        co_return refusal({404, "no_such_device", "没有这台设备"});
+    co_return answer(200, {{"ok", true}});
 }
 
 asio::awaitable<HttpReply> RelayRoutes::health()

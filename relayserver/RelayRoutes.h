@@ -69,17 +69,17 @@ private:
 
     boost::asio::awaitable<std::variant<HttpReply, HeldPoll>> route(const HttpRequest& request);
     boost::asio::awaitable<HttpReply> post(const std::string& path, const HttpRequest& request);
-    HttpReply requestCode(const nlohmann::json& body);
-    HttpReply verify(const nlohmann::json& body);
+    boost::asio::awaitable<HttpReply> requestCode(const nlohmann::json& body);
+    boost::asio::awaitable<HttpReply> verify(const nlohmann::json& body);
     HttpReply me(const std::optional<Credential>& who);
     boost::asio::awaitable<std::variant<HttpReply, HeldPoll>> readEvents(std::optional<Credential> who,
                                                                          const Query& query);
     boost::asio::awaitable<HttpReply> publish(std::optional<Credential> who, const nlohmann::json& body);
-    HttpReply signInLocally(const nlohmann::json& body);
-    HttpReply startPairing(const std::optional<Credential>& who);
-    HttpReply claimPairing(const nlohmann::json& body);
-    HttpReply devices(const std::optional<Credential>& who);
-    HttpReply removeDevice(const std::optional<Credential>& who, const nlohmann::json& body);
+    boost::asio::awaitable<HttpReply> signInLocally(const nlohmann::json& body);
+    boost::asio::awaitable<HttpReply> startPairing(std::optional<Credential> who);
+    boost::asio::awaitable<HttpReply> claimPairing(const nlohmann::json& body);
+    boost::asio::awaitable<HttpReply> devices(std::optional<Credential> who);
+    boost::asio::awaitable<HttpReply> removeDevice(std::optional<Credential> who, const nlohmann::json& body);
     boost::asio::awaitable<HttpReply> health();
     HttpReply page(const std::string& path);
     static HttpReply eventsReply(const EventBatch& batch);

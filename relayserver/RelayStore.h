@@ -81,8 +81,7 @@ public:
     // The kept events after `cursor`, as EventLog::after reads them.
     virtual EventBatch eventsAfter(const std::string& number, std::int64_t cursor, std::size_t limit) = 0;
 
-    // The calls of every events request and publish, awaited by the server's
-    // coroutines. A store over the network waits for its answers without
+    // The calls of every request, awaited by the server's coroutines. A store over the network waits for its answers without
     // holding the thread or `lock`; by default they are the calls above, made
     // holding `lock`, the relay's, which orders every call to the store.
     virtual boost::asio::awaitable<void> asyncPing(std::mutex& lock);
@@ -92,6 +91,18 @@ public:
                                                       std::mutex& lock);
     virtual boost::asio::awaitable<EventBatch> asyncEventsAfter(std::string number, std::int64_t cursor,
                                                                 std::size_t limit, std::mutex& lock);
+    virtual boost::asio::awaitable<void> asyncBind(std::string token, Credential who, std::string name,
+                                                   std::int64_t now, std::mutex& lock);
+    virtual boost::asio::awaitable<std::vector<Device>> asyncDevices(std::string number, std::mutex& lock);
+    virtual boost::asio::awaitable<bool> asyncRemoveDevice(std::string number, std::string deviceId, std::mutex& lock);
+    virtual boost::asio::awaitable<void> asyncAddPairing(std::string secret, std::string number,
+                                                         std::int64_t expiresAt, std::mutex& lock);
+    virtual boost::asio::awaitable<std::optional<std::string>> asyncClaimPairing(std::string secret, std::int64_t now,
+                                                                                 std::mutex& lock);
+    virtual boost::asio::awaitable<bool> asyncAddCode(std::string number, std::string code, std::int64_t now,
+                                                      std::mutex& lock);
+    virtual boost::asio::awaitable<bool> asyncRedeemCode(std::string number, std::string code, std::int64_t now,
+                                                         std::mutex& lock);
 
     // Tells `appended` of each event another relay appends to this store,
     // with its account's number, or with "" when events may have been missed;

@@ -206,16 +206,20 @@ backend relays
         ASSERT_TRUE(sayThrough(n));
     ASSERT_TRUE(waitUntil([&] { return poller.received() == 16; }));
 
-    // A hung Redis: a publish is refused once its second is up, and the relay answers other requests meanwhile.
+    // A hung Redis: a publish and a code request are refused once their second is up, and the relay answers
+    // other requests meanwhile.
     Instance& other = *instances[instances[0].get() == holder ? 1 : 0];
-    const auto publishes = [&] { return other.saw(""), other.console.count("request POST /v1/events"); };
-    const auto before = publishes();
+    const auto arrived = [&](const QString& path) { return other.saw(""), other.console.count("request POST " + path); };
+    const auto publishes = arrived("/v1/events"), asked = arrived("/v1/auth/phone/request");
     redis.pause();
     auto hung = std::async(std::launch::async, [&] { return say(other.origin, 17).status; });
-    ASSERT_TRUE(waitUntil([&] { return publishes() > before; }));
+    auto code = std::async(std::launch::async, [&] { return call(other.origin, "POST", "/v1/auth/phone/request", {{"phone", "13800138000"}}).status; });
+    ASSERT_TRUE(waitUntil([&] { return arrived("/v1/events") > publishes && arrived("/v1/auth/phone/request") > asked; }));
     EXPECT_EQ(call(other.origin, "GET", "/").status, 200);
     EXPECT_EQ(hung.wait_for(0s), std::future_status::timeout) << "the page was served while the publish waited";
+    EXPECT_EQ(code.wait_for(0s), std::future_status::timeout) << "the page was served while the code request waited";
     EXPECT_EQ(hung.get(), 503);
+    EXPECT_EQ(code.get(), 503);
     redis.resume();
     EXPECT_TRUE(other.sees("answer method=POST route=/v1/events status=503 ms="));
     std::lock_guard lock(poller.mutex);

@@ -7,7 +7,6 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <hiredis/async.h>
 #include <hiredis/hiredis.h>
-#include <openssl/evp.h>
 
 #include <map>
 #include <memory>
@@ -37,20 +36,6 @@ public:
 
     std::map<std::string, std::unique_ptr<RedisAsyncConnection>> byAddress;
 };
-
-// The name Redis gives a script: its SHA-1 in hex.
-std::string sha1Hex(std::string_view text)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha1(), nullptr) != 1)
-        throw std::runtime_error("SHA-1 failed");
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < size; ++i)
-        out += {hex[digest[i] >> 4], hex[digest[i] & 15]};
-    return out;
-}
 
 } // namespace
 
@@ -195,16 +180,11 @@ asio::awaitable<RedisReply> RedisAsyncConnection::command(std::vector<std::strin
 {
     if (!context_)
         connect();
-    std::vector<const char*> pointers;
-    std::vector<std::size_t> lengths;
-    for (const std::string& argument : arguments) {
-        pointers.push_back(argument.data());
-        lengths.push_back(argument.size());
-    }
+    RedisArgv argv(arguments);
     const auto pending = std::make_shared<Pending>(executor_);
     pending->timer.expires_after(timeout_);
     auto* holder = new std::shared_ptr<Pending>(pending);
-    if (redisAsyncCommandArgv(context_, answered, holder, int(pointers.size()), pointers.data(), lengths.data())
+    if (redisAsyncCommandArgv(context_, answered, holder, argv.count(), argv.pointers.data(), argv.lengths.data())
         != REDIS_OK) {
         delete holder;
         fail("cannot send a command");

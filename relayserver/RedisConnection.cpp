@@ -3,9 +3,11 @@
 #include "RelayStore.h"
 
 #include <hiredis/hiredis.h>
+#include <openssl/evp.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <new>
 
 namespace tellwire {
@@ -21,7 +23,38 @@ timeval timevalOf(std::chrono::milliseconds duration)
     return {static_cast<time_t>(duration.count() / 1000), static_cast<suseconds_t>(duration.count() % 1000 * 1000)};
 }
 
+std::string digestHex(std::string_view text, const EVP_MD* kind)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(text.data(), text.size(), digest, &size, kind, nullptr) != 1)
+        throw std::runtime_error("digest failed");
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned int i = 0; i < size; ++i)
+        out += {hex[digest[i] >> 4], hex[digest[i] & 15]};
+    return out;
+}
+
 } // namespace
+
+RedisArgv::RedisArgv(const std::vector<std::string>& arguments)
+{
+    for (const std::string& argument : arguments) {
+        pointers.push_back(argument.data());
+        lengths.push_back(argument.size());
+    }
+}
+
+std::string sha1Hex(std::string_view text)
+{
+    return digestHex(text, EVP_sha1());
+}
+
+std::string sha256Hex(std::string_view text)
+{
+    return digestHex(text, EVP_sha256());
+}
 
 bool isPassingError(std::string_view error)
 {
@@ -100,14 +133,9 @@ RedisReply RedisConnection::command(const std::vector<std::string>& arguments)
 {
     if (!context_)
         connect();
-    std::vector<const char*> pointers;
-    std::vector<std::size_t> lengths;
-    for (const std::string& argument : arguments) {
-        pointers.push_back(argument.data());
-        lengths.push_back(argument.size());
-    }
+    RedisArgv argv(arguments);
     RedisReply reply(static_cast<redisReply*>(
-        redisCommandArgv(context_, int(pointers.size()), pointers.data(), lengths.data())));
+        redisCommandArgv(context_, argv.count(), argv.pointers.data(), argv.lengths.data())));
     if (!reply)
         fail(context_->errstr);
     if (reply->type == REDIS_REPLY_ERROR) {

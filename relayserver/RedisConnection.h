@@ -20,6 +20,17 @@ using RedisReply = std::unique_ptr<redisReply, RedisReplyFree>;
 
 // A reply of our own, which freeReplyObject frees like one of hiredis's.
 RedisReply copyOfReply(const redisReply& reply);
+// A command's arguments as hiredis's argv calls take them; they point into
+// the strings, which must outlive them.
+struct RedisArgv {
+    explicit RedisArgv(const std::vector<std::string>& arguments);
+    int count() const { return int(pointers.size()); }
+    std::vector<const char*> pointers;
+    std::vector<std::size_t> lengths;
+};
+// SHA-1 (scripts' names to Redis) and SHA-256 (stored tokens), in hex.
+std::string sha1Hex(std::string_view text);
+std::string sha256Hex(std::string_view text);
 // An error reply that means "not now" (loading, busy, read-only) rather than a mistake of ours.
 bool isPassingError(std::string_view error);
 

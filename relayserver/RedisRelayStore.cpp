@@ -5,7 +5,6 @@
 #include <boost/asio/this_coro.hpp>
 #include <hiredis/hiredis.h>
 #include <nlohmann/json.hpp>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <charconv>
@@ -29,19 +28,6 @@ const std::string prefix = "tellwire:";
 std::string key(std::string_view kind, std::string_view id)
 {
     return prefix + std::string(kind) + ":" + std::string(id);
-}
-
-std::string sha256Hex(const std::string& text)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1)
-        throw std::runtime_error("SHA-256 failed");
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < size; ++i)
-        out += {hex[digest[i] >> 4], hex[digest[i] & 15]};
-    return out;
 }
 
 std::string text(const redisReply* reply)
